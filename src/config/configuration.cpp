@@ -1,0 +1,141 @@
+// Turns the command line into a Configuration: count, signatures, options.
+#include "config/configuration.hpp"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "message.hpp"
+
+namespace {
+
+// Reads a signature count the way "%d" does (leading whitespace, optional
+// sign, digits, anything after ignored), but refuses values that do not fit
+// in 32 bits instead of wrapping them.
+bool ParseCount(const char* text, std::int32_t& count) {
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  const std::int64_t limit = std::int64_t{INT32_MAX} + (negative ? 1 : 0);
+  std::int64_t value = 0;
+  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) return false;
+  }
+  count = static_cast<std::int32_t>(negative ? -value : value);
+  return true;
+}
+
+// Reads "#rrggbb:#rrggbb" into signature i. Each component takes at most two
+// hex digits; anything after the sixth is ignored.
+bool ParseSignature(const char* text, Configuration& config, std::int32_t i) {
+  unsigned int c[6];
+  if (std::sscanf(text, "#%02x%02x%02x:#%02x%02x%02x", &c[0], &c[1], &c[2], &c[3], &c[4],
+                  &c[5]) != 6) {
+    return false;
+  }
+  config.matchRed[i] = static_cast<std::int32_t>(c[0]);
+  config.matchGreen[i] = static_cast<std::int32_t>(c[1]);
+  config.matchBlue[i] = static_cast<std::int32_t>(c[2]);
+  config.replaceRed[i] = static_cast<std::int32_t>(c[3]);
+  config.replaceGreen[i] = static_cast<std::int32_t>(c[4]);
+  config.replaceBlue[i] = static_cast<std::int32_t>(c[5]);
+  return true;
+}
+
+bool IsOption(const char* argument, const char* name) { return std::strcmp(argument, name) == 0; }
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when `path` is an existing regular file that the run also reads: a
+// file named after any "-in" in the option area or, when there is none,
+// standard input. Opening it for writing would empty the image before it
+// is read.
+bool WouldOverwriteInput(const char* path, int argc, const char* const* argv, int first) {
+  struct stat target;
+  if (stat(path, &target) != 0 || !S_ISREG(target.st_mode)) return false;
+  bool anyInput = false;
+  for (int i = first; i + 1 < argc;) {
+    if (IsOption(argv[i], "-in")) {
+      anyInput = true;
+      struct stat input;
+      if (stat(argv[i + 1], &input) == 0 && SameFile(input, target)) return true;
+    }
+    i += IsOption(argv[i], "-in") || IsOption(argv[i], "-out") ? 2 : 1;
+  }
+  struct stat input;
+  return !anyInput && fstat(fileno(stdin), &input) == 0 && SameFile(input, target);
+}
+
+int Fail(const char* message) {
+  WriteMessage(message);
+  return 1;
+}
+
+// Makes `opened` the stream in `slot`, closing one an earlier option opened.
+void Replace(std::FILE*& slot, std::FILE* standard, std::FILE* opened) {
+  if (slot != nullptr && slot != standard) std::fclose(slot);
+  slot = opened;
+}
+
+}  // namespace
+
+int Configure(int argc, const char* const* argv, Configuration& config) {
+  if (argc < 2) return Fail(kMissingSignatureCount);
+  if (!ParseCount(argv[1], config.count)) return Fail(kBadSignatureCount);
+  if (config.count < 1) return Fail(kSignatureCountBelowOne);
+  if (config.count > argc - 2) return Fail(kNotEnoughSignatures);
+
+  const auto count = static_cast<std::size_t>(config.count);
+  for (std::unique_ptr<std::int32_t[]>* array :
+       {&config.matchRed, &config.matchGreen, &config.matchBlue, &config.replaceRed,
+        &config.replaceGreen, &config.replaceBlue}) {
+    array->reset(new (std::nothrow) std::int32_t[count]);
+    if (!*array) return Fail(kSignatureAllocationFailed);
+  }
+  for (std::int32_t i = 0; i < config.count; ++i) {
+    if (!ParseSignature(argv[i + 2], config, i)) return Fail(kBadSignature);
+  }
+
+  config.input = stdin;
+  config.output = stdout;
+  const int first = config.count + 2;
+  for (int i = first; i < argc; i += 2) {
+    if (IsOption(argv[i], "-in")) {
+      if (i + 1 == argc) return Fail(kMissingInputPath);
+      std::FILE* input = std::fopen(argv[i + 1], "r");
+      if (input == nullptr) return Fail(kCannotOpenInput);
+      Replace(config.input, stdin, input);
+    } else if (IsOption(argv[i], "-out")) {
+      if (i + 1 == argc) return Fail(kMissingOutputPath);
+      if (WouldOverwriteInput(argv[i + 1], argc, argv, first)) return Fail(kSameInputAndOutput);
+      std::FILE* output = std::fopen(argv[i + 1], "w");
+      if (output == nullptr) return Fail(kCannotOpenOutput);
+      Replace(config.output, stdout, output);
+    } else {
+      return Fail(kUnrecognizedOption);
+    }
+  }
+  return 0;
+}
+
+void Deconfigure(Configuration& config) {
+  for (std::unique_ptr<std::int32_t[]>* array :
+       {&config.matchRed, &config.matchGreen, &config.matchBlue, &config.replaceRed,
+        &config.replaceGreen, &config.replaceBlue}) {
+    array->reset();
+  }
+  if (config.input != nullptr && config.input != stdin) std::fclose(config.input);
+  if (config.output != nullptr && config.output != stdout) std::fclose(config.output);
+  config.input = nullptr;
+  config.output = nullptr;
+}

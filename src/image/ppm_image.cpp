@@ -1,0 +1,95 @@
+// Binary PPM reader and writer.
+#include "image/ppm_image.hpp"
+
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "message.hpp"
+
+namespace {
+
+void SkipWhitespace(std::FILE* input) {
+  int c;
+  while ((c = std::getc(input)) != EOF && std::isspace(c)) {
+  }
+  if (c != EOF) std::ungetc(c, input);
+}
+
+// Reads one header number: whitespace, an optional plus sign, decimal digits.
+// A minus sign or a value above 65535 is a failed read, not a wrapped value.
+bool ReadHeaderNumber(std::FILE* input, std::uint16_t& value) {
+  SkipWhitespace(input);
+  int c = std::getc(input);
+  if (c == '+') c = std::getc(input);
+  if (c == EOF || !std::isdigit(c)) return false;
+  std::uint32_t number = 0;
+  for (; c != EOF && std::isdigit(c); c = std::getc(input)) {
+    number = number * 10 + static_cast<std::uint32_t>(c - '0');
+    if (number > std::numeric_limits<std::uint16_t>::max()) return false;
+  }
+  if (c != EOF) std::ungetc(c, input);
+  value = static_cast<std::uint16_t>(number);
+  return true;
+}
+
+std::unique_ptr<std::uint8_t[]> Fail(const char* message) {
+  WriteMessage(message);
+  return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width,
+                                          std::uint16_t& height, std::uint16_t& maxval) {
+  if (input == nullptr) return Fail(kNoInputStream);
+  char magic[3];
+  if (std::fgets(magic, sizeof magic, input) == nullptr) return Fail(kCannotReadMagic);
+  if (std::strcmp(magic, "P6") != 0) return Fail(kNotBinaryPpm);
+  if (!ReadHeaderNumber(input, width) || !ReadHeaderNumber(input, height)) {
+    return Fail(kCannotReadDimensions);
+  }
+  SkipWhitespace(input);
+  if (width == 0) return Fail(kInvalidXDimension);
+  if (height == 0) return Fail(kInvalidYDimension);
+  if (!ReadHeaderNumber(input, maxval)) return Fail(kCannotReadMaxval);
+  if (maxval < 1 || maxval > 255) return Fail(kNotEightBit);
+  // Exactly one delimiter: the raster may start with bytes that look like whitespace.
+  const int delimiter = std::getc(input);
+  if (delimiter == EOF || !std::isspace(delimiter)) return Fail(kMissingDelimiter);
+
+  const std::uint64_t bytes = RasterBytes(width, height);
+  if (bytes > std::numeric_limits<std::size_t>::max()) return Fail(kCannotAllocateData);
+  const auto size = static_cast<std::size_t>(bytes);
+  // Left uninitialised on purpose: a huge header with a short raster must
+  // fail at the read without first touching every page of the buffer.
+  std::unique_ptr<std::uint8_t[]> pixels(new (std::nothrow) std::uint8_t[size]);
+  if (!pixels) return Fail(kCannotAllocateData);
+  if (std::fread(pixels.get(), size, 1, input) != 1) return Fail(kFailedReadingData);
+  return pixels;
+}
+
+int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height,
+               std::uint16_t maxval, const std::uint8_t* pixels) {
+  if (output == nullptr) {
+    WriteMessage(kNoOutputStream);
+    return 1;
+  }
+  if (pixels == nullptr) {
+    WriteMessage(kInvalidOutputData);
+    return 1;
+  }
+  std::fputs("P6\n", output);
+  std::fprintf(output, "%hu %hu\n", width, height);
+  std::fprintf(output, "%hu\n", maxval);
+  const auto size = static_cast<std::size_t>(RasterBytes(width, height));
+  // Bytes still buffered may fail only when they reach the device, so the
+  // write counts once the flush has succeeded.
+  if (std::fwrite(pixels, size, 1, output) != 1 || std::fflush(output) != 0) {
+    WriteMessage(kFailedWritingData);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,19 @@
+// Nearest-colour remapping: every pixel takes the replacement colour of the
+// signature whose match colour is nearest to it.
+#pragma once
+
+#include <cstdint>
+
+#include "config/configuration.hpp"
+#include "image/ppm_image.hpp"
+#include "message.hpp"
+
+inline constexpr char kCouldNotLoadConfiguration[] = "Could not load configuration. Usage.\n";
+inline constexpr char kCouldNotReadImage[] = "Could not read image.\n";
+inline constexpr char kCouldNotWriteOutput[] = "Could not write output.\n";
+
+// Replaces each of the `pixelCount` RGB pixels in `pixels`, in place, by the
+// replacement colour (low eight bits of each component) of the signature with
+// the smallest squared RGB distance; ties go to the earliest signature. Needs
+// config.count >= 1.
+void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config);

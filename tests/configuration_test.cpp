@@ -1,0 +1,200 @@
+#include "config/configuration.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace {
+
+struct Outcome {
+  int result;
+  std::string err;
+};
+
+// Runs Configure on "remap" followed by `args`; placeholders "A", "B" and
+// "DIR" stand for files in (and the path of) a scratch folder.
+Outcome ConfigureWith(std::vector<std::string> args, Configuration& config,
+                      const test::ScratchDir& dir) {
+  std::vector<const char*> argv = {"remap"};
+  for (std::string& a : args) {
+    if (a == "A" || a == "B") a = dir / a;
+    if (a.rfind("DIR", 0) == 0) a = dir.path() + a.substr(3);
+    argv.push_back(a.c_str());
+  }
+  testing::internal::CaptureStderr();
+  const int result = Configure(static_cast<int>(argv.size()), argv.data(), config);
+  return {result, testing::internal::GetCapturedStderr()};
+}
+
+const char kSig[] = "#000000:#ffffff";
+
+struct Rejected {
+  const char* name;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+const Rejected kRejected[] = {
+    {"no arguments", {}, kMissingSignatureCount},
+    {"count is a word", {"two", kSig}, kBadSignatureCount},
+    {"count is empty", {"", kSig}, kBadSignatureCount},
+    {"count is a lone sign", {"+", kSig}, kBadSignatureCount},
+    {"count overflows 32 bits", {"99999999999", kSig}, kBadSignatureCount},
+    {"count would wrap to 1", {"4294967297", kSig}, kBadSignatureCount},
+    {"count just past int32", {"2147483648", kSig}, kBadSignatureCount},
+    {"count below int32", {"-2147483649", kSig}, kBadSignatureCount},
+    {"count zero", {"0"}, kSignatureCountBelowOne},
+    {"count zero with options", {"0", "-in", "A"}, kSignatureCountBelowOne},
+    {"count negative", {"-3", kSig}, kSignatureCountBelowOne},
+    {"count most negative", {"-2147483648"}, kSignatureCountBelowOne},
+    {"fewer signatures than count", {"2", kSig}, kNotEnoughSignatures},
+    {"huge count, few arguments", {"2147483647", kSig}, kNotEnoughSignatures},
+    {"count with trailing letters", {"3abc", kSig, kSig}, kNotEnoughSignatures},
+    {"no number signs", {"1", "000000:ffffff"}, kBadSignature},
+    {"five components", {"1", "#000000:#ffff"}, kBadSignature},
+    {"missing colon", {"1", "#000000#ffffff"}, kBadSignature},
+    {"not hexadecimal", {"1", "#00g000:#ffffff"}, kBadSignature},
+    {"option before signatures", {"1", "-in", "A", kSig}, kBadSignature},
+    {"second signature bad", {"2", kSig, "#12345"}, kBadSignature},
+    {"extra signature-shaped argument", {"1", kSig, kSig}, kUnrecognizedOption},
+    {"-in last", {"1", kSig, "-in"}, kMissingInputPath},
+    {"-out last", {"1", kSig, "-out"}, kMissingOutputPath},
+    {"two hyphens", {"1", kSig, "--in", "A"}, kUnrecognizedOption},
+    {"capitals", {"1", kSig, "-OUT", "B"}, kUnrecognizedOption},
+    {"longer name", {"1", kSig, "-input", "A"}, kUnrecognizedOption},
+    {"missing input file", {"1", kSig, "-in", "DIR/none.ppm"}, kCannotOpenInput},
+    {"first of two inputs missing", {"1", kSig, "-in", "DIR/none", "-in", "A"}, kCannotOpenInput},
+    {"output in missing folder", {"1", kSig, "-out", "DIR/no/such.ppm"}, kCannotOpenOutput},
+    {"output is a folder", {"1", kSig, "-out", "DIR"}, kCannotOpenOutput},
+};
+
+TEST(Configure, RejectsBadCommandLinesWithOneMessage) {
+  for (const Rejected& c : kRejected) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir dir;
+    test::WriteFile(dir / "A", "image");
+    Configuration config;
+    const Outcome outcome = ConfigureWith(c.args, config, dir);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.err, c.message);
+  }
+}
+
+struct Parsed {
+  const char* name;
+  std::vector<std::string> args;
+  std::int32_t count;
+  std::vector<std::int32_t> first;  // the six components of the first signature
+};
+
+const Parsed kParsed[] = {
+    {"plain", {"1", "#0a0b0c:#d0e0f0"}, 1, {10, 11, 12, 208, 224, 240}},
+    {"upper case digits", {"1", "#0A0B0C:#D0E0F0"}, 1, {10, 11, 12, 208, 224, 240}},
+    {"text after the sixth component", {"1", "#ffffff:#000000junk"}, 1, {255, 255, 255, 0, 0, 0}},
+    {"signed components", {"1", "#-f+1ff:#-10000"}, 1, {-15, 1, 255, -1, 0, 0}},
+    {"count with spaces and plus", {" +2", kSig, "#010203:#040506"}, 2, {0, 0, 0, 255, 255, 255}},
+    {"count with trailing letters", {"1x", kSig}, 1, {0, 0, 0, 255, 255, 255}},
+};
+
+TEST(Configure, ReadsCountAndSignatures) {
+  for (const Parsed& c : kParsed) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir dir;
+    Configuration config;
+    ASSERT_EQ(ConfigureWith(c.args, config, dir).result, 0);
+    EXPECT_EQ(config.count, c.count);
+    EXPECT_EQ((std::vector<std::int32_t>{config.matchRed[0], config.matchGreen[0],
+                                         config.matchBlue[0], config.replaceRed[0],
+                                         config.replaceGreen[0], config.replaceBlue[0]}),
+              c.first);
+    EXPECT_EQ(config.input, stdin);
+    EXPECT_EQ(config.output, stdout);
+    Deconfigure(config);
+  }
+}
+
+TEST(Configure, KeepsSignatureOrder) {
+  test::ScratchDir dir;
+  Configuration config;
+  ASSERT_EQ(ConfigureWith({"3", "#010000:#000000", "#020000:#000000", "#030000:#000000"},
+                          config, dir).result, 0);
+  EXPECT_EQ(config.matchRed[0], 1);
+  EXPECT_EQ(config.matchRed[1], 2);
+  EXPECT_EQ(config.matchRed[2], 3);
+  Deconfigure(config);
+}
+
+TEST(Configure, OpensTheLastInputAndOutput) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "A", "first");
+  test::WriteFile(dir / "C", "second");
+  Configuration config;
+  ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "A", "-out", "B", "-in", "DIR/C", "-out", "DIR/D"},
+                          config, dir).result, 0);
+  char text[8] = {};
+  ASSERT_NE(std::fgets(text, sizeof text, config.input), nullptr);
+  EXPECT_STREQ(text, "second");
+  std::fputs("written", config.output);
+  Deconfigure(config);
+  EXPECT_EQ(test::ReadFile(dir / "B"), "");
+  EXPECT_EQ(test::ReadFile(dir / "D"), "written");
+}
+
+TEST(Configure, EmptiesAnOutputFileEvenWhenALaterOptionFails) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "B", "precious");
+  Configuration config;
+  EXPECT_EQ(ConfigureWith({"1", kSig, "-out", "B", "-bogus"}, config, dir).err,
+            kUnrecognizedOption);
+  EXPECT_EQ(test::ReadFile(dir / "B"), "");
+}
+
+// Naming the input again as the output would empty the image before it is
+// read, however the name is spelt.
+TEST(Configure, RefusesToOverwriteItsInput) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"same path", {"1", kSig, "-in", "A", "-out", "A"}},
+      {"output first", {"1", kSig, "-out", "A", "-in", "A"}},
+      {"dot slash", {"1", kSig, "-in", "A", "-out", "DIR/./A"}},
+      {"hard link", {"1", kSig, "-in", "A", "-out", "DIR/hard"}},
+      {"symbolic link", {"1", kSig, "-in", "DIR/soft", "-out", "A"}},
+      {"an earlier -in", {"1", kSig, "-in", "A", "-in", "B", "-out", "A"}},
+      {"after a bad option", {"1", kSig, "-out", "A", "-bogus", "-in", "A"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir dir;
+    test::WriteFile(dir / "A", "precious");
+    test::WriteFile(dir / "B", "other");
+    ASSERT_EQ(link((dir / "A").c_str(), (dir / "hard").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "A").c_str(), (dir / "soft").c_str()), 0);
+    Configuration config;
+    const Outcome outcome = ConfigureWith(c.args, config, dir);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.err, kSameInputAndOutput);
+    EXPECT_EQ(test::ReadFile(dir / "A"), "precious");
+  }
+}
+
+TEST(Configure, AllowsDistinctFilesAndDevices) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "A", "image");
+  test::WriteFile(dir / "B", "old");
+  Configuration config;
+  ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "A", "-out", "B"}, config, dir).result, 0);
+  Deconfigure(config);
+  EXPECT_EQ(test::ReadFile(dir / "B"), "");
+  ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "/dev/null", "-out", "/dev/null"}, config, dir)
+                .result, 0);
+  Deconfigure(config);
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// End-to-end: the real executable with arguments, standard streams and files
+// in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace {
+
+const char kSig[] = "#000000:#ffffff";
+
+std::string Lines(const char* specific, const char* summary) {
+  return std::string(specific) + summary;
+}
+
+test::Run Remap(const std::vector<std::string>& args, const test::ScratchDir& dir,
+                const test::Streams& streams = {}) {
+  return test::RunProgram(REMAP_EXECUTABLE, args, dir, streams);
+}
+
+// What the remap rule makes of `ppm` with `signatures`, header in canonical form.
+std::string Expected(const test::Ppm& ppm, const std::vector<std::string>& signatures) {
+  const Configuration config = test::MakeConfiguration(signatures);
+  std::string raster = ppm.raster;
+  test::ReferenceRemap(reinterpret_cast<std::uint8_t*>(&raster[0]), raster.size() / 3, config);
+  return "P6\n" + ppm.width + " " + ppm.height + "\n" + ppm.maxval + "\n" + raster;
+}
+
+struct Failure {
+  const char* name;
+  std::vector<std::string> args;
+  std::string input;  // standard input
+  std::string err;
+};
+
+const std::string kImage = test::Ppm{}.Bytes();
+
+const Failure kFailures[] = {
+    {"no arguments", {}, kImage, Lines(kMissingSignatureCount, kCouldNotLoadConfiguration)},
+    {"count a word", {"x"}, kImage, Lines(kBadSignatureCount, kCouldNotLoadConfiguration)},
+    {"count overflows", {"4294967297", kSig}, kImage,
+     Lines(kBadSignatureCount, kCouldNotLoadConfiguration)},
+    {"count zero", {"0"}, kImage, Lines(kSignatureCountBelowOne, kCouldNotLoadConfiguration)},
+    {"count negative", {"-1", kSig}, kImage,
+     Lines(kSignatureCountBelowOne, kCouldNotLoadConfiguration)},
+    {"too few signatures", {"2", kSig}, kImage,
+     Lines(kNotEnoughSignatures, kCouldNotLoadConfiguration)},
+    {"bad signature", {"1", "#00000:#ffff"}, kImage,
+     Lines(kBadSignature, kCouldNotLoadConfiguration)},
+    {"-in last", {"1", kSig, "-in"}, kImage, Lines(kMissingInputPath, kCouldNotLoadConfiguration)},
+    {"-out last", {"1", kSig, "-out"}, kImage,
+     Lines(kMissingOutputPath, kCouldNotLoadConfiguration)},
+    {"missing input", {"1", kSig, "-in", "none.ppm"}, kImage,
+     Lines(kCannotOpenInput, kCouldNotLoadConfiguration)},
+    {"output folder missing", {"1", kSig, "-out", "no/such.ppm"}, kImage,
+     Lines(kCannotOpenOutput, kCouldNotLoadConfiguration)},
+    {"unknown option", {"1", kSig, "-verbose"}, kImage,
+     Lines(kUnrecognizedOption, kCouldNotLoadConfiguration)},
+    {"empty input", {"1", kSig}, "", Lines(kCannotReadMagic, kCouldNotReadImage)},
+    {"ascii image", {"1", kSig}, "P3\n1 1\n255\n0 0 0\n", Lines(kNotBinaryPpm, kCouldNotReadImage)},
+    {"comment", {"1", kSig}, "P6\n#c\n1 1\n255\n...", Lines(kCannotReadDimensions, kCouldNotReadImage)},
+    {"zero width", {"1", kSig}, "P6 0 1 255\n", Lines(kInvalidXDimension, kCouldNotReadImage)},
+    {"zero height", {"1", kSig}, "P6 1 0 255\n", Lines(kInvalidYDimension, kCouldNotReadImage)},
+    {"no maxval", {"1", kSig}, "P6 1 1 x", Lines(kCannotReadMaxval, kCouldNotReadImage)},
+    {"16-bit", {"1", kSig}, "P6 1 1 65535\n", Lines(kNotEightBit, kCouldNotReadImage)},
+    {"no delimiter", {"1", kSig}, "P6 1 1 255", Lines(kMissingDelimiter, kCouldNotReadImage)},
+    {"short raster", {"1", kSig}, "P6 2 1 255\n12345", Lines(kFailedReadingData, kCouldNotReadImage)},
+    {"output to a full device", {"1", kSig, "-out", "/dev/full"}, kImage,
+     Lines(kFailedWritingData, kCouldNotWriteOutput)},
+};
+
+TEST(Program, FailsWithBothMessagesAndStatusOne) {
+  for (const Failure& c : kFailures) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir dir;
+    test::WriteFile(dir / "stdin", c.input);
+    const test::Run run = Remap(c.args, dir, test::StdinFrom(dir / "stdin"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(Program, FailsWhenStandardOutputCannotTakeTheImage) {
+  struct Case {
+    const char* name;
+    test::Streams streams;
+  };
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.ppm", kImage);
+  const Case cases[] = {
+      {"full device", test::StdinFrom(dir / "in.ppm", "/dev/full")},
+      {"closed", test::StdinFrom(dir / "in.ppm", "", true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const test::Run run = Remap({"1", kSig}, dir, c.streams);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, Lines(kFailedWritingData, kCouldNotWriteOutput));
+  }
+}
+
+TEST(Program, RecoloursAPipeAndAFile) {
+  test::ScratchDir dir;
+  test::Ppm ppm;
+  ppm.width = "7";
+  ppm.height = "5";
+  ppm.raster = test::RandomRaster(35, 3);
+  test::WriteFile(dir / "in.ppm", ppm.Bytes());
+  const std::vector<std::string> sigs = {"#000000:#ff0000", "#ffffff:#00ff00", "#808080:#0000ff"};
+  const std::string expected = Expected(ppm, sigs);
+
+  std::vector<std::string> args = {"3"};
+  args.insert(args.end(), sigs.begin(), sigs.end());
+  const test::Run piped = Remap(args, dir, test::StdinFrom(dir / "in.ppm"));
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
+  EXPECT_EQ(piped.out, expected);
+
+  test::WriteFile(dir / "out.ppm", "previous contents, longer than nothing");
+  args.insert(args.end(), {"-out", "out.ppm", "-in", "in.ppm"});
+  const test::Run files = Remap(args, dir);
+  EXPECT_EQ(files.status, 0);
+  EXPECT_EQ(files.err, "");
+  EXPECT_EQ(files.out, "");
+  EXPECT_EQ(test::ReadFile(dir / "out.ppm"), expected);
+  EXPECT_EQ(test::ReadFile(dir / "in.ppm"), ppm.Bytes());
+}
+
+TEST(Program, KeepsMaxvalAndWritesTheCanonicalHeader) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.ppm", "P6\t2\n\n1 \r15\r\x01\x02\x03\x0f\x0e\x0d");
+  const test::Run run = Remap({"1", "#000000:#ffa000", "-in", "in.ppm"}, dir);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "P6\n2 1\n15\n" + std::string("\xff\xa0\0\xff\xa0\0", 6));
+}
+
+TEST(Program, LeavesItsInputAloneWhenAlsoNamedAsOutput) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string in;
+  };
+  const Case cases[] = {
+      {"-in then -out", {"1", kSig, "-in", "a.ppm", "-out", "./a.ppm"}, "/dev/null"},
+      {"-out then -in", {"1", kSig, "-out", "a.ppm", "-in", "a.ppm"}, "/dev/null"},
+      {"standard input", {"1", kSig, "-out", "a.ppm"}, "a.ppm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir dir;
+    test::WriteFile(dir / "a.ppm", kImage);
+    const test::Run run = Remap(c.args, dir, test::StdinFrom(c.in == "a.ppm" ? dir / "a.ppm" : c.in));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, Lines(kSameInputAndOutput, kCouldNotLoadConfiguration));
+    EXPECT_EQ(test::ReadFile(dir / "a.ppm"), kImage);
+  }
+}
+
+TEST(Program, CreatesTheOutputEmptyBeforeAFailedRead) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "b.ppm", "old");
+  const test::Run run = Remap({"1", kSig, "-out", "b.ppm"}, dir);
+  EXPECT_EQ(run.err, Lines(kCannotReadMagic, kCouldNotReadImage));
+  EXPECT_EQ(test::ReadFile(dir / "b.ppm"), "");
+}
+
+// A header promising 12.9 GB followed by three bytes must fail at the read,
+// without filling a buffer of that size first.
+TEST(Program, FailsPromptlyOnAHugeHeaderWithAShortRaster) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.ppm", "P6\n65535 65535\n255\nabc");
+  const auto start = std::chrono::steady_clock::now();
+  const test::Run run = Remap({"1", kSig}, dir, test::StdinFrom(dir / "in.ppm"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err == Lines(kFailedReadingData, kCouldNotReadImage) ||
+              run.err == Lines(kCannotAllocateData, kCouldNotReadImage))
+      << run.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+bool Have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Signature tables of 2, 8 and 32 entries spread over the colour cube.
+std::vector<std::string> SpreadSignatures(int count) {
+  std::vector<std::string> sigs;
+  std::mt19937 random(static_cast<unsigned>(count));
+  for (int i = 0; i < count; ++i) {
+    char text[20];
+    std::snprintf(text, sizeof text, "#%06x:#%06x", static_cast<unsigned>(random() & 0xFFFFFF),
+                  static_cast<unsigned>(random() & 0xFFFFFF));
+    sigs.push_back(text);
+  }
+  return sigs;
+}
+
+// A real photograph (ImageMagick's built-in rose, enlarged), remapped and
+// compared byte for byte with the rule, then read back by Netpbm.
+TEST(Program, RemapsAPhotographExactly) {
+  if (!Have("convert") || !Have("pamfile")) GTEST_SKIP() << "needs ImageMagick and Netpbm";
+  test::ScratchDir dir;
+  ASSERT_EQ(std::system(("convert rose: -resize 300% ppm:" + dir / "rose.ppm").c_str()), 0);
+  std::uint16_t width, height, maxval;
+  std::FILE* file = std::fopen((dir / "rose.ppm").c_str(), "rb");
+  testing::internal::CaptureStderr();
+  const auto pixels = ReadImage(file, width, height, maxval);
+  testing::internal::GetCapturedStderr();
+  std::fclose(file);
+  ASSERT_NE(pixels, nullptr);
+  test::Ppm photo;
+  photo.width = std::to_string(width);
+  photo.height = std::to_string(height);
+  photo.maxval = std::to_string(maxval);
+  photo.raster.assign(reinterpret_cast<const char*>(pixels.get()), RasterBytes(width, height));
+
+  for (int count : {2, 8, 32}) {
+    SCOPED_TRACE(count);
+    std::vector<std::string> args = {std::to_string(count)};
+    const std::vector<std::string> sigs = SpreadSignatures(count);
+    args.insert(args.end(), sigs.begin(), sigs.end());
+    args.insert(args.end(), {"-in", "rose.ppm", "-out", "out.ppm"});
+    const test::Run run = Remap(args, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::ReadFile(dir / "out.ppm"), Expected(photo, sigs));
+    const std::string check = "pamfile " + dir / "out.ppm" + " > " + dir / "pamfile.txt";
+    ASSERT_EQ(std::system(check.c_str()), 0);
+    EXPECT_NE(test::ReadFile(dir / "pamfile.txt").find("PPM raw, " + photo.width + " by "),
+              std::string::npos);
+  }
+}
+
+// The bundled sample is exactly what the generator makes.
+TEST(Program, BundledSampleIsReproducible) {
+  test::ScratchDir dir;
+  const std::string command =
+      std::string(MAKE_SAMPLE_EXECUTABLE) + " 320 240 > " + dir / "sample.ppm";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(test::ReadFile(dir / "sample.ppm"), test::ReadFile(SAMPLE_IMAGE));
+}
+
+}  // namespace
