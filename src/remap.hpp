@@ -16,4 +16,13 @@ inline constexpr char kCouldNotWriteOutput[] = "Could not write output.\n";
 // replacement colour (low eight bits of each component) of the signature with
 // the smallest squared RGB distance; ties go to the earliest signature. Needs
 // config.count >= 1.
+// Uses the fastest kernel the processor supports; all give the same bytes.
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config);
+
+// The kernels, for tests and benchmarks: the plain loop, AVX2, AVX-512 with VNNI.
+enum class RemapKernel { kPortable, kAvx2, kAvx512 };
+
+// RemapPixels with one chosen kernel. Returns false, touching nothing, when
+// this processor or build lacks it.
+bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
+                     const Configuration& config);

@@ -69,12 +69,27 @@ TEST(RemapPixels, GivesEachPixelItsNearestReplacement) {
   }
 }
 
-// Random images and signature tables, compared with the plain double-precision
-// rule. Every other round packs match colours and pixels close together so
-// that ties and duplicates are frequent.
-TEST(RemapPixels, MatchesTheReferenceRule) {
+const RemapKernel kKernels[] = {RemapKernel::kPortable, RemapKernel::kAvx2, RemapKernel::kAvx512};
+
+// Runs `kernel` on `pixels` and expects the reference rule's bytes; kernels
+// this processor lacks are passed over.
+void ExpectReferenceResult(RemapKernel kernel, const std::string& raster,
+                           const Configuration& config) {
+  const std::uint64_t count = raster.size() / 3;
+  Pixels expected(raster.begin(), raster.end()), actual = expected;
+  test::ReferenceRemap(expected.data(), count, config);
+  if (RemapPixelsWith(kernel, actual.data(), count, config)) {
+    ASSERT_EQ(actual, expected);
+  }
+}
+
+// Random images and signature tables (1 to 300 signatures, components over
+// the whole range a signature can hold) compared with the plain double-
+// precision rule. Every other round packs match colours and pixels close
+// together so that ties and duplicates are frequent.
+TEST(RemapPixels, EveryKernelMatchesTheReferenceRule) {
   std::mt19937 random(7);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 400; ++round) {
     SCOPED_TRACE(round);
     const bool narrow = round % 2 == 0;
     const int count = 1 + static_cast<int>(random() % 300);
@@ -92,15 +107,60 @@ TEST(RemapPixels, MatchesTheReferenceRule) {
       config.replaceGreen[i] = replace();
       config.replaceBlue[i] = replace();
     }
-    const std::size_t pixels = 1 + random() % 700;
-    std::string raster = test::RandomRaster(pixels, static_cast<unsigned>(round));
+    std::string raster = test::RandomRaster(1 + random() % 700, static_cast<unsigned>(round));
     if (narrow) {
       for (char& byte : raster) byte = static_cast<char>(98 + static_cast<unsigned char>(byte) % 20);
     }
-    Pixels expected(raster.begin(), raster.end()), actual = expected;
-    test::ReferenceRemap(expected.data(), pixels, config);
-    RemapPixels(actual.data(), pixels, config);
-    ASSERT_EQ(actual, expected);
+    for (RemapKernel kernel : kKernels) {
+      SCOPED_TRACE(static_cast<int>(kernel));
+      ExpectReferenceResult(kernel, raster, config);
+    }
+  }
+}
+
+// Extreme components: the largest distances (pixel 255 against match -15,
+// pixel 0 against 255) and every pixel value in every channel.
+TEST(RemapPixels, EveryKernelIsExactAtTheExtremes) {
+  Configuration config = test::TableOf(4);
+  const std::int32_t matches[4][3] = {{-15, -15, -15}, {255, 255, 255}, {-15, 255, -15}, {0, 0, 0}};
+  for (int i = 0; i < 4; ++i) {
+    config.matchRed[i] = matches[i][0];
+    config.matchGreen[i] = matches[i][1];
+    config.matchBlue[i] = matches[i][2];
+    config.replaceRed[i] = config.replaceGreen[i] = config.replaceBlue[i] = 60 * i;
+  }
+  std::string raster;
+  for (int v = 0; v < 256; ++v) {
+    for (const char* pattern : {"vvv", "v\0\xff", "\xffv\0", "\0\xffv"}) {
+      for (int c = 0; c < 3; ++c) raster += pattern[c] == 'v' ? static_cast<char>(v) : pattern[c];
+    }
+  }
+  for (RemapKernel kernel : kKernels) {
+    SCOPED_TRACE(static_cast<int>(kernel));
+    ExpectReferenceResult(kernel, raster, config);
+  }
+}
+
+// More signatures than one chunk holds: a later chunk must win only when
+// strictly nearer, so the tie between signatures 1 and 5000 goes to 1.
+TEST(RemapPixels, EveryKernelKeepsTheRuleAcrossThousandsOfSignatures) {
+  const int count = 9000;
+  Configuration config = test::TableOf(count);
+  std::mt19937 random(11);
+  for (int i = 0; i < count; ++i) {
+    config.matchRed[i] = static_cast<std::int32_t>(random() % 256);
+    config.matchGreen[i] = static_cast<std::int32_t>(random() % 256);
+    config.matchBlue[i] = static_cast<std::int32_t>(random() % 256);
+    config.replaceRed[i] = i & 0xFF;
+    config.replaceGreen[i] = (i >> 8) & 0xFF;
+    config.replaceBlue[i] = 7;
+  }
+  for (int i : {1, 5000}) config.matchRed[i] = config.matchGreen[i] = config.matchBlue[i] = 77;
+  config.matchRed[8000] = 200, config.matchGreen[8000] = 10, config.matchBlue[8000] = 10;
+  std::string raster = test::RandomRaster(150, 5) + "MMM" + std::string("\xc8\x0a\x0a", 3);
+  for (RemapKernel kernel : kKernels) {
+    SCOPED_TRACE(static_cast<int>(kernel));
+    ExpectReferenceResult(kernel, raster, config);
   }
 }
 
