@@ -50,7 +50,7 @@ std::uint32_t Half(std::int32_t component) {
 void Prepare(SignatureChunk& chunk, const Configuration& config, std::int32_t first) {
   chunk.count = config.count - first < kChunk ? config.count - first : kChunk;
   for (std::int32_t place = 0; place < chunk.count; ++place) {
-    const std::int32_t i = first + place;
+    const auto i = static_cast<std::size_t>(first + place);
     const std::int32_t r = config.matchRed[i] - 128, g = config.matchGreen[i] - 128,
                        b = config.matchBlue[i] - 128;
     chunk.matchRG[place] =
@@ -71,9 +71,10 @@ void RemapPortable(std::uint8_t* pixels, std::uint64_t pixelCount, const Configu
   for (std::uint64_t k = 0; k < pixelCount; ++k) {
     std::uint8_t* pixel = pixels + 3 * k;
     const std::int32_t r = pixel[0], g = pixel[1], b = pixel[2];
-    std::int32_t best = 0;
+    std::size_t best = 0;
     std::int32_t bestDistance = 0;
-    for (std::int32_t i = 0; i < config.count; ++i) {
+    const auto count = static_cast<std::size_t>(config.count);
+    for (std::size_t i = 0; i < count; ++i) {
       const std::int32_t dr = r - config.matchRed[i];
       const std::int32_t dg = g - config.matchGreen[i];
       const std::int32_t db = b - config.matchBlue[i];

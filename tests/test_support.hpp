@@ -95,14 +95,14 @@ inline void ReferenceRemap(std::uint8_t* pixels, std::uint64_t pixelCount,
                            const Configuration& config) {
   for (std::uint64_t k = 0; k < pixelCount; ++k) {
     std::uint8_t* p = pixels + 3 * k;
-    int best = -1;
+    std::size_t best = 0;
     double bestDistance = 0;
-    for (int i = 0; i < config.count; ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(config.count); ++i) {
       const double dr = p[0] - config.matchRed[i];
       const double dg = p[1] - config.matchGreen[i];
       const double db = p[2] - config.matchBlue[i];
       const double d = dr * dr + dg * dg + db * db;
-      if (best < 0 || d < bestDistance) {
+      if (i == 0 || d < bestDistance) {
         best = i;
         bestDistance = d;
       }
@@ -122,7 +122,7 @@ struct Run {
 struct Streams {
   std::string in = "/dev/null";
   std::string out;  // empty: captured into Run::out
-  bool closeOut = false;
+  bool closeIn = false, closeOut = false, closeErr = false;
 };
 
 inline Streams StdinFrom(std::string path, std::string out = "", bool closeOut = false) {
@@ -154,7 +154,10 @@ inline Run RunProgram(const std::string& program, const std::vector<std::string>
     close(in);
     close(out);
     close(err);
+    if (streams.closeIn) close(0);
     if (streams.closeOut) close(1);
+    if (streams.closeErr) close(2);
+    alarm(60);  // a hang ends as a signal, which the caller sees as failure
     execv(program.c_str(), argv.data());
     _exit(127);
   }

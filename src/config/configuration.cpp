@@ -35,7 +35,7 @@ bool ParseCount(const char* text, std::int32_t& count) {
 
 // Reads "#rrggbb:#rrggbb" into signature i. Each component takes at most two
 // hex digits; anything after the sixth is ignored.
-bool ParseSignature(const char* text, Configuration& config, std::int32_t i) {
+bool ParseSignature(const char* text, Configuration& config, std::size_t i) {
   unsigned int c[6];
   if (std::sscanf(text, "#%02x%02x%02x:#%02x%02x%02x", &c[0], &c[1], &c[2], &c[3], &c[4],
                   &c[5]) != 6) {
@@ -103,7 +103,9 @@ int Configure(int argc, const char* const* argv, Configuration& config) {
     if (!*array) return Fail(kSignatureAllocationFailed);
   }
   for (std::int32_t i = 0; i < config.count; ++i) {
-    if (!ParseSignature(argv[i + 2], config, i)) return Fail(kBadSignature);
+    if (!ParseSignature(argv[i + 2], config, static_cast<std::size_t>(i))) {
+      return Fail(kBadSignature);
+    }
   }
 
   config.input = stdin;
