@@ -84,25 +84,6 @@ TEST(Program, FailsWithBothMessagesAndStatusOne) {
   }
 }
 
-TEST(Program, FailsWhenStandardOutputCannotTakeTheImage) {
-  struct Case {
-    const char* name;
-    test::Streams streams;
-  };
-  test::ScratchDir dir;
-  test::WriteFile(dir / "in.ppm", kImage);
-  const Case cases[] = {
-      {"full device", test::StdinFrom(dir / "in.ppm", "/dev/full")},
-      {"closed", test::StdinFrom(dir / "in.ppm", "", true)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const test::Run run = Remap({"1", kSig}, dir, c.streams);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, Lines(kFailedWritingData, kCouldNotWriteOutput));
-  }
-}
-
 TEST(Program, RecoloursAPipeAndAFile) {
   test::ScratchDir dir;
   test::Ppm ppm;
