@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
         g = 90 + 50 * ripple - 20 * t;
         b = 150 + 60 * ripple - 40 * t;
       }
-      const double grain = 9.0 * Grain(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
+      const double grain =
+          9.0 * Grain(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
       std::uint8_t* p = &row[static_cast<std::size_t>(x) * 3];
       p[0] = Clamp(r + grain);
       p[1] = Clamp(g + grain);

@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(input != nullptr);
   std::uint16_t width = 0, height = 0, maxval = 0;
   std::unique_ptr<std::uint8_t[]> pixels;
-  const std::string err =
-      CaptureStderr([&] { pixels = ReadImage(input, width, height, maxval); });
+  const std::string err = CaptureStderr([&] { pixels = ReadImage(input, width, height, maxval); });
   std::fclose(input);
   if (!pixels) {
     FUZZ_CHECK(OneMessageLine(err));
@@ -51,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(std::memcmp(pixels.get(), pixels2.get(), bytes) == 0);
   // The canonical header, then exactly the raster.
   char header[32];
-  const int headerSize = std::snprintf(header, sizeof header, "P6\n%hu %hu\n%hu\n", width, height, maxval);
+  const int headerSize =
+      std::snprintf(header, sizeof header, "P6\n%hu %hu\n%hu\n", width, height, maxval);
   FUZZ_CHECK(writtenSize == static_cast<std::size_t>(headerSize) + bytes);
   FUZZ_CHECK(std::memcmp(written, header, static_cast<std::size_t>(headerSize)) == 0);
   std::free(written);

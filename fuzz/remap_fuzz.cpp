@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1 + static_cast<std::size_t>(count) * 12) return 0;
   Configuration config;
   config.count = count;
-  std::unique_ptr<std::int32_t[]>* arrays[] = {&config.matchRed,   &config.matchGreen,
-                                               &config.matchBlue,  &config.replaceRed,
+  std::unique_ptr<std::int32_t[]>* arrays[] = {&config.matchRed,     &config.matchGreen,
+                                               &config.matchBlue,    &config.replaceRed,
                                                &config.replaceGreen, &config.replaceBlue};
   for (auto* array : arrays) array->reset(new std::int32_t[static_cast<std::size_t>(count)]);
   const std::uint8_t* p = data + 1;

@@ -31,10 +31,10 @@ inline bool OneMessageLine(const std::string& text) {
   return !text.empty() && text.find('\n') == text.size() - 1;
 }
 
-#define FUZZ_CHECK(condition)                                            \
-  do {                                                                   \
-    if (!(condition)) {                                                  \
+#define FUZZ_CHECK(condition)                                                     \
+  do {                                                                            \
+    if (!(condition)) {                                                           \
       std::fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-      std::abort();                                                      \
-    }                                                                    \
+      std::abort();                                                               \
+    }                                                                             \
   } while (0)

@@ -5,6 +5,4 @@
 #include <cstring>
 
 // Writes `text` to stderr exactly as given: no prefix, no formatting.
-inline void WriteMessage(const char* text) {
-  std::fwrite(text, 1, std::strlen(text), stderr);
-}
+inline void WriteMessage(const char* text) { std::fwrite(text, 1, std::strlen(text), stderr); }

@@ -30,7 +30,7 @@ Outcome ConfigureWith(std::vector<std::string> args, Configuration& config,
   return {result, testing::internal::GetCapturedStderr()};
 }
 
-const char kSig[] = "#000000:#ffffff";
+using test::kSig;
 
 struct Rejected {
   const char* name;
@@ -120,8 +120,10 @@ TEST(Configure, ReadsCountAndSignatures) {
 TEST(Configure, KeepsSignatureOrder) {
   test::ScratchDir dir;
   Configuration config;
-  ASSERT_EQ(ConfigureWith({"3", "#010000:#000000", "#020000:#000000", "#030000:#000000"},
-                          config, dir).result, 0);
+  ASSERT_EQ(
+      ConfigureWith({"3", "#010000:#000000", "#020000:#000000", "#030000:#000000"}, config, dir)
+          .result,
+      0);
   EXPECT_EQ(config.matchRed[0], 1);
   EXPECT_EQ(config.matchRed[1], 2);
   EXPECT_EQ(config.matchRed[2], 3);
@@ -134,7 +136,9 @@ TEST(Configure, OpensTheLastInputAndOutput) {
   test::WriteFile(dir / "C", "second");
   Configuration config;
   ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "A", "-out", "B", "-in", "DIR/C", "-out", "DIR/D"},
-                          config, dir).result, 0);
+                          config, dir)
+                .result,
+            0);
   char text[8] = {};
   ASSERT_NE(std::fgets(text, sizeof text, config.input), nullptr);
   EXPECT_STREQ(text, "second");
@@ -192,8 +196,8 @@ TEST(Configure, AllowsDistinctFilesAndDevices) {
   ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "A", "-out", "B"}, config, dir).result, 0);
   Deconfigure(config);
   EXPECT_EQ(test::ReadFile(dir / "B"), "");
-  ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "/dev/null", "-out", "/dev/null"}, config, dir)
-                .result, 0);
+  ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "/dev/null", "-out", "/dev/null"}, config, dir).result,
+            0);
   Deconfigure(config);
 }
 

@@ -11,12 +11,10 @@
 
 namespace {
 
-const char kSig[] = "#000000:#ffffff";
-const char kSentinel[] = "not to be touched";
+using test::kSig;
+using test::Lines;
 
-std::string Lines(const char* specific, const char* summary) {
-  return std::string(specific) + summary;
-}
+const char kSentinel[] = "not to be touched";
 
 // A scratch folder holding the input image and a file nobody names.
 struct Scene {
@@ -88,11 +86,17 @@ TEST(Faults, InputThatIsNotAFile) {
   const Scene scene(Image(2, 2).Bytes());
   const Case cases[] = {
       {"-in a folder", {"1", kSig, "-in", "."}, {}, Lines(kCannotReadMagic, kCouldNotReadImage)},
-      {"standard input a folder", {"1", kSig}, test::StdinFrom(scene.dir.path()),
+      {"standard input a folder",
+       {"1", kSig},
+       test::StdinFrom(scene.dir.path()),
        Lines(kCannotReadMagic, kCouldNotReadImage)},
-      {"standard input closed", {"1", kSig}, Closed(true, false, false),
+      {"standard input closed",
+       {"1", kSig},
+       Closed(true, false, false),
        Lines(kCannotReadMagic, kCouldNotReadImage)},
-      {"output a folder", {"1", kSig, "-in", "in.ppm", "-out", "."}, {},
+      {"output a folder",
+       {"1", kSig, "-in", "in.ppm", "-out", "."},
+       {},
        Lines(kCannotOpenOutput, kCouldNotLoadConfiguration)},
   };
   for (const Case& c : cases) {
@@ -138,29 +142,9 @@ TEST(Faults, EveryTruncation) {
 }
 
 const char* const kReadMessages[] = {
-    kCannotReadMagic,   kNotBinaryPpm,     kCannotReadDimensions, kInvalidXDimension,
-    kInvalidYDimension, kCannotReadMaxval, kNotEightBit,          kMissingDelimiter,
-    kFailedReadingData,
+    kCannotReadMagic,  kNotBinaryPpm, kCannotReadDimensions, kInvalidXDimension, kInvalidYDimension,
+    kCannotReadMaxval, kNotEightBit,  kMissingDelimiter,     kFailedReadingData,
 };
-
-// Reads `bytes` in-process: the header values and raster the program must
-// have worked on when it succeeds.
-bool ReadInProcess(const std::string& bytes, test::Ppm& ppm) {
-  std::FILE* input = std::tmpfile();
-  std::fwrite(bytes.data(), 1, bytes.size(), input);
-  std::rewind(input);
-  std::uint16_t width, height, maxval;
-  testing::internal::CaptureStderr();
-  const auto pixels = ReadImage(input, width, height, maxval);
-  testing::internal::GetCapturedStderr();
-  std::fclose(input);
-  if (!pixels) return false;
-  ppm.width = std::to_string(width);
-  ppm.height = std::to_string(height);
-  ppm.maxval = std::to_string(maxval);
-  ppm.raster.assign(reinterpret_cast<const char*>(pixels.get()), RasterBytes(width, height));
-  return true;
-}
 
 // Each header byte replaced by each of a dozen telling values.
 TEST(Faults, EverySingleByteCorruptionOfTheHeader) {
@@ -176,7 +160,7 @@ TEST(Faults, EverySingleByteCorruptionOfTheHeader) {
       const Scene scene(bytes);
       const test::Run run = scene.Remap({"2", sigs[0], sigs[1], "-in", "in.ppm"}, {});
       test::Ppm read;
-      if (ReadInProcess(bytes, read)) {
+      if (test::ReadWithLibrary(bytes, read)) {
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
         std::string raster = read.raster;
@@ -225,8 +209,10 @@ TEST(Faults, HeaderValuesAtAndBeyondTheirLimits) {
     ppm.width = c.width;
     ppm.height = c.height;
     ppm.maxval = c.maxval;
-    ppm.raster = c.message ? "" : test::RandomRaster(static_cast<std::size_t>(
-                                      std::stoul(c.width) * std::stoul(c.height)), 6);
+    ppm.raster = c.message
+                     ? ""
+                     : test::RandomRaster(
+                           static_cast<std::size_t>(std::stoul(c.width) * std::stoul(c.height)), 6);
     const Scene scene(ppm.Bytes());
     const test::Run run = scene.Remap({"1", "#000000:#010203", "-in", "in.ppm"}, {});
     if (c.message == nullptr) {

@@ -118,13 +118,15 @@ const GoodImage kGoodImages[] = {
     {"one line, single blanks", Spaced(" ", " ", " ", " "), 2, 1, 255},
     {"digits right after magic", Spaced("", " ", "\n", "\n"), 2, 1, 255},
     {"blank lines, tabs, CR delimiter", Spaced("\n\n\t ", "\t\n", "\n\v\f \n", "\r"), 2, 1, 255},
-    {"plus signs and leading zeros", [] {
+    {"plus signs and leading zeros",
+     [] {
        test::Ppm p;
        p.width = "+0002";
        p.height = "001";
        p.maxval = "+00255";
        return p;
-     }(), 2, 1, 255},
+     }(),
+     2, 1, 255},
     {"maxval 1", With(&test::Ppm::maxval, "1"), 2, 1, 1},
     {"maxval 15", With(&test::Ppm::maxval, "15"), 2, 1, 15},
     {"raster starts with line feed and blank", RasterStartingWith("\n \n\x20\t\r"), 2, 1, 255},

@@ -2,7 +2,6 @@
 // in a scratch folder.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -10,11 +9,8 @@
 
 namespace {
 
-const char kSig[] = "#000000:#ffffff";
-
-std::string Lines(const char* specific, const char* summary) {
-  return std::string(specific) + summary;
-}
+using test::kSig;
+using test::Lines;
 
 test::Run Remap(const std::vector<std::string>& args, const test::ScratchDir& dir,
                 const test::Streams& streams = {}) {
@@ -41,34 +37,58 @@ const std::string kImage = test::Ppm{}.Bytes();
 const Failure kFailures[] = {
     {"no arguments", {}, kImage, Lines(kMissingSignatureCount, kCouldNotLoadConfiguration)},
     {"count a word", {"x"}, kImage, Lines(kBadSignatureCount, kCouldNotLoadConfiguration)},
-    {"count overflows", {"4294967297", kSig}, kImage,
+    {"count overflows",
+     {"4294967297", kSig},
+     kImage,
      Lines(kBadSignatureCount, kCouldNotLoadConfiguration)},
     {"count zero", {"0"}, kImage, Lines(kSignatureCountBelowOne, kCouldNotLoadConfiguration)},
-    {"count negative", {"-1", kSig}, kImage,
+    {"count negative",
+     {"-1", kSig},
+     kImage,
      Lines(kSignatureCountBelowOne, kCouldNotLoadConfiguration)},
-    {"too few signatures", {"2", kSig}, kImage,
+    {"too few signatures",
+     {"2", kSig},
+     kImage,
      Lines(kNotEnoughSignatures, kCouldNotLoadConfiguration)},
-    {"bad signature", {"1", "#00000:#ffff"}, kImage,
+    {"bad signature",
+     {"1", "#00000:#ffff"},
+     kImage,
      Lines(kBadSignature, kCouldNotLoadConfiguration)},
     {"-in last", {"1", kSig, "-in"}, kImage, Lines(kMissingInputPath, kCouldNotLoadConfiguration)},
-    {"-out last", {"1", kSig, "-out"}, kImage,
+    {"-out last",
+     {"1", kSig, "-out"},
+     kImage,
      Lines(kMissingOutputPath, kCouldNotLoadConfiguration)},
-    {"missing input", {"1", kSig, "-in", "none.ppm"}, kImage,
+    {"missing input",
+     {"1", kSig, "-in", "none.ppm"},
+     kImage,
      Lines(kCannotOpenInput, kCouldNotLoadConfiguration)},
-    {"output folder missing", {"1", kSig, "-out", "no/such.ppm"}, kImage,
+    {"output folder missing",
+     {"1", kSig, "-out", "no/such.ppm"},
+     kImage,
      Lines(kCannotOpenOutput, kCouldNotLoadConfiguration)},
-    {"unknown option", {"1", kSig, "-verbose"}, kImage,
+    {"unknown option",
+     {"1", kSig, "-verbose"},
+     kImage,
      Lines(kUnrecognizedOption, kCouldNotLoadConfiguration)},
     {"empty input", {"1", kSig}, "", Lines(kCannotReadMagic, kCouldNotReadImage)},
     {"ascii image", {"1", kSig}, "P3\n1 1\n255\n0 0 0\n", Lines(kNotBinaryPpm, kCouldNotReadImage)},
-    {"comment", {"1", kSig}, "P6\n#c\n1 1\n255\n...", Lines(kCannotReadDimensions, kCouldNotReadImage)},
+    {"comment",
+     {"1", kSig},
+     "P6\n#c\n1 1\n255\n...",
+     Lines(kCannotReadDimensions, kCouldNotReadImage)},
     {"zero width", {"1", kSig}, "P6 0 1 255\n", Lines(kInvalidXDimension, kCouldNotReadImage)},
     {"zero height", {"1", kSig}, "P6 1 0 255\n", Lines(kInvalidYDimension, kCouldNotReadImage)},
     {"no maxval", {"1", kSig}, "P6 1 1 x", Lines(kCannotReadMaxval, kCouldNotReadImage)},
     {"16-bit", {"1", kSig}, "P6 1 1 65535\n", Lines(kNotEightBit, kCouldNotReadImage)},
     {"no delimiter", {"1", kSig}, "P6 1 1 255", Lines(kMissingDelimiter, kCouldNotReadImage)},
-    {"short raster", {"1", kSig}, "P6 2 1 255\n12345", Lines(kFailedReadingData, kCouldNotReadImage)},
-    {"output to a full device", {"1", kSig, "-out", "/dev/full"}, kImage,
+    {"short raster",
+     {"1", kSig},
+     "P6 2 1 255\n12345",
+     Lines(kFailedReadingData, kCouldNotReadImage)},
+    {"output to a full device",
+     {"1", kSig, "-out", "/dev/full"},
+     kImage,
      Lines(kFailedWritingData, kCouldNotWriteOutput)},
 };
 
@@ -134,7 +154,8 @@ TEST(Program, LeavesItsInputAloneWhenAlsoNamedAsOutput) {
     SCOPED_TRACE(c.name);
     test::ScratchDir dir;
     test::WriteFile(dir / "a.ppm", kImage);
-    const test::Run run = Remap(c.args, dir, test::StdinFrom(c.in == "a.ppm" ? dir / "a.ppm" : c.in));
+    const test::Run run =
+        Remap(c.args, dir, test::StdinFrom(c.in == "a.ppm" ? dir / "a.ppm" : c.in));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, Lines(kSameInputAndOutput, kCouldNotLoadConfiguration));
     EXPECT_EQ(test::ReadFile(dir / "a.ppm"), kImage);
@@ -150,17 +171,17 @@ TEST(Program, CreatesTheOutputEmptyBeforeAFailedRead) {
 }
 
 // A header promising 12.9 GB followed by three bytes must fail at the read,
-// without filling a buffer of that size first.
-TEST(Program, FailsPromptlyOnAHugeHeaderWithAShortRaster) {
+// without filling or touching a buffer of that size first (the sanitizers'
+// own bookkeeping for it stays far below that).
+TEST(Program, FailsOnAHugeHeaderWithAShortRasterWithoutTouchingTheBuffer) {
   test::ScratchDir dir;
   test::WriteFile(dir / "in.ppm", "P6\n65535 65535\n255\nabc");
-  const auto start = std::chrono::steady_clock::now();
   const test::Run run = Remap({"1", kSig}, dir, test::StdinFrom(dir / "in.ppm"));
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.err == Lines(kFailedReadingData, kCouldNotReadImage) ||
               run.err == Lines(kCannotAllocateData, kCouldNotReadImage))
       << run.err;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_LT(run.peakKiB, 4L * 1024 * 1024);
 }
 
 bool Have(const char* tool) {
@@ -186,18 +207,8 @@ TEST(Program, RemapsAPhotographExactly) {
   if (!Have("convert") || !Have("pamfile")) GTEST_SKIP() << "needs ImageMagick and Netpbm";
   test::ScratchDir dir;
   ASSERT_EQ(std::system(("convert rose: -resize 300% ppm:" + dir / "rose.ppm").c_str()), 0);
-  std::uint16_t width, height, maxval;
-  std::FILE* file = std::fopen((dir / "rose.ppm").c_str(), "rb");
-  testing::internal::CaptureStderr();
-  const auto pixels = ReadImage(file, width, height, maxval);
-  testing::internal::GetCapturedStderr();
-  std::fclose(file);
-  ASSERT_NE(pixels, nullptr);
   test::Ppm photo;
-  photo.width = std::to_string(width);
-  photo.height = std::to_string(height);
-  photo.maxval = std::to_string(maxval);
-  photo.raster.assign(reinterpret_cast<const char*>(pixels.get()), RasterBytes(width, height));
+  ASSERT_TRUE(test::ReadWithLibrary(test::ReadFile(dir / "rose.ppm"), photo));
 
   for (int count : {2, 8, 32}) {
     SCOPED_TRACE(count);

@@ -40,10 +40,7 @@ const Case kCases[] = {
      {"#000000:#aaaaaa", "#020000:#bbbbbb"},
      {1, 0, 0},
      {0xaa, 0xaa, 0xaa}},
-    {"halfway, other order",
-     {"#020000:#bbbbbb", "#000000:#aaaaaa"},
-     {1, 0, 0},
-     {0xbb, 0xbb, 0xbb}},
+    {"halfway, other order", {"#020000:#bbbbbb", "#000000:#aaaaaa"}, {1, 0, 0}, {0xbb, 0xbb, 0xbb}},
     {"identity signature leaves pixels",
      {"#000000:#000000", "#ffffff:#ffffff"},
      {5, 6, 7, 250, 251, 252},
@@ -109,7 +106,8 @@ TEST(RemapPixels, EveryKernelMatchesTheReferenceRule) {
     }
     std::string raster = test::RandomRaster(1 + random() % 700, static_cast<unsigned>(round));
     if (narrow) {
-      for (char& byte : raster) byte = static_cast<char>(98 + static_cast<unsigned char>(byte) % 20);
+      for (char& byte : raster)
+        byte = static_cast<char>(98 + static_cast<unsigned char>(byte) % 20);
     }
     for (RemapKernel kernel : kKernels) {
       SCOPED_TRACE(static_cast<int>(kernel));

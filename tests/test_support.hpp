@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,13 @@ struct Ppm {
   }
 };
 
+const char kSig[] = "#000000:#ffffff";
+
+// The two lines a failed run writes: the cause, then the failed step.
+inline std::string Lines(const char* specific, const char* summary) {
+  return std::string(specific) + summary;
+}
+
 // Raster of `pixels` pseudo-random pixels, the same for the same seed.
 inline std::string RandomRaster(std::size_t pixels, unsigned seed) {
   std::mt19937 random(seed);
@@ -49,6 +57,30 @@ inline std::string ReadFile(const std::string& path) {
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Reads `bytes` with the program's own reader, its message (if any) dropped:
+// the header values and raster a run on these bytes works on.
+inline bool ReadWithLibrary(const std::string& bytes, Ppm& ppm) {
+  std::FILE* input = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), input);
+  std::rewind(input);
+  std::uint16_t width, height, maxval;
+  std::fflush(stderr);
+  const int savedErr = dup(2), null = open("/dev/null", O_WRONLY);
+  dup2(null, 2);
+  const auto pixels = ReadImage(input, width, height, maxval);
+  std::fflush(stderr);
+  dup2(savedErr, 2);
+  close(savedErr);
+  close(null);
+  std::fclose(input);
+  if (!pixels) return false;
+  ppm.width = std::to_string(width);
+  ppm.height = std::to_string(height);
+  ppm.maxval = std::to_string(maxval);
+  ppm.raster.assign(reinterpret_cast<const char*>(pixels.get()), RasterBytes(width, height));
+  return true;
 }
 
 // A fresh empty folder, removed with its contents when the test ends.
@@ -116,6 +148,7 @@ inline void ReferenceRemap(std::uint8_t* pixels, std::uint64_t pixelCount,
 struct Run {
   int status = -1;  // exit status, or -1 when the process did not exit normally
   std::string out, err;
+  long peakKiB = 0;  // the child's peak resident memory
 };
 
 // How the child's standard streams are set up: a path to open, or closed.
@@ -162,8 +195,10 @@ inline Run RunProgram(const std::string& program, const std::vector<std::string>
     _exit(127);
   }
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  struct rusage usage {};
+  wait4(pid, &wstatus, 0, &usage);
   Run run;
+  run.peakKiB = usage.ru_maxrss;
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   if (streams.out.empty()) run.out = ReadFile(outPath);
   run.err = ReadFile(errPath);

@@ -37,8 +37,8 @@ bool ParseCount(const char* text, std::int32_t& count) {
 // hex digits; anything after the sixth is ignored.
 bool ParseSignature(const char* text, Configuration& config, std::size_t i) {
   unsigned int c[6];
-  if (std::sscanf(text, "#%02x%02x%02x:#%02x%02x%02x", &c[0], &c[1], &c[2], &c[3], &c[4],
-                  &c[5]) != 6) {
+  if (std::sscanf(text, "#%02x%02x%02x:#%02x%02x%02x", &c[0], &c[1], &c[2], &c[3], &c[4], &c[5]) !=
+      6) {
     return false;
   }
   config.matchRed[i] = static_cast<std::int32_t>(c[0]);

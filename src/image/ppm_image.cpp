@@ -92,8 +92,8 @@ std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width
   return pixels;
 }
 
-int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height,
-               std::uint16_t maxval, const std::uint8_t* pixels) {
+int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height, std::uint16_t maxval,
+               const std::uint8_t* pixels) {
   if (output == nullptr) {
     WriteMessage(kNoOutputStream);
     return 1;

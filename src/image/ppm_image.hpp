@@ -38,5 +38,5 @@ std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width
 // and flushes `output`. Returns 0 once every byte has reached the stream's
 // file, or 1 after writing one message to stderr. A null stream or buffer is
 // refused. The stream stays open.
-int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height,
-               std::uint16_t maxval, const std::uint8_t* pixels);
+int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height, std::uint16_t maxval,
+               const std::uint8_t* pixels);
