@@ -12,12 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 13) return 0;
   const int count = 1 + data[0] % 64;
   if (size < 1 + static_cast<std::size_t>(count) * 12) return 0;
-  Configuration config;
-  config.count = count;
+  Configuration config = test::TableOf(count);
   std::unique_ptr<std::int32_t[]>* arrays[] = {&config.matchRed,     &config.matchGreen,
                                                &config.matchBlue,    &config.replaceRed,
                                                &config.replaceGreen, &config.replaceBlue};
-  for (auto* array : arrays) array->reset(new std::int32_t[static_cast<std::size_t>(count)]);
   const std::uint8_t* p = data + 1;
   for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
     for (auto* array : arrays) {

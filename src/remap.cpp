@@ -62,18 +62,18 @@ void Prepare(SignatureChunk& chunk, const Configuration& config, std::int32_t fi
                           (static_cast<std::uint32_t>(config.replaceBlue[i]) & 0xFF) << 16;
   }
   // The table lookups read whole registers of colours.
-  for (std::int32_t place = chunk.count; place < 32 && place < kChunk; ++place) {
+  for (std::int32_t place = chunk.count; place < 32; ++place) {
     chunk.colour[place] = 0;
   }
 }
 
 void RemapPortable(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config) {
+  const auto count = static_cast<std::size_t>(config.count);
   for (std::uint64_t k = 0; k < pixelCount; ++k) {
     std::uint8_t* pixel = pixels + 3 * k;
     const std::int32_t r = pixel[0], g = pixel[1], b = pixel[2];
     std::size_t best = 0;
     std::int32_t bestDistance = 0;
-    const auto count = static_cast<std::size_t>(config.count);
     for (std::size_t i = 0; i < count; ++i) {
       const std::int32_t dr = r - config.matchRed[i];
       const std::int32_t dg = g - config.matchGreen[i];
