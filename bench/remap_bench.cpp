@@ -6,22 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "../tests/test_support.hpp"
+#include "remap.hpp"
+#include "remap_reference.hpp"
 
 namespace {
 
 constexpr std::uint64_t kPixels = 1024 * 1024;
 
 Configuration Table(int count) {
-  Configuration config = test::TableOf(count);
-  std::mt19937 random(static_cast<unsigned>(count));
-  for (int i = 0; i < count; ++i) {
-    config.matchRed[i] = static_cast<std::int32_t>(random() % 256);
-    config.matchGreen[i] = static_cast<std::int32_t>(random() % 256);
-    config.matchBlue[i] = static_cast<std::int32_t>(random() % 256);
-    config.replaceRed[i] = config.replaceGreen[i] = config.replaceBlue[i] = i & 0xFF;
-  }
-  return config;
+  return reference::RandomTable(count, static_cast<unsigned>(count));
 }
 
 // Each iteration remaps a fresh copy of the same random picture; the copy is
@@ -29,7 +22,7 @@ Configuration Table(int count) {
 template <typename Pass>
 void Run(benchmark::State& state, Pass pass) {
   const Configuration config = Table(static_cast<int>(state.range(0)));
-  const std::string original = test::RandomRaster(kPixels, 1);
+  const std::string original = reference::RandomRaster(kPixels, 1);
   std::vector<std::uint8_t> pixels(original.size());
   for (auto _ : state) {
     state.PauseTiming();
@@ -43,7 +36,7 @@ void Run(benchmark::State& state, Pass pass) {
 
 void Fast(benchmark::State& state) { Run(state, RemapPixels); }
 
-void Reference(benchmark::State& state) { Run(state, test::ReferenceRemap); }
+void Reference(benchmark::State& state) { Run(state, reference::ReferenceRemap); }
 
 template <RemapKernel kernel>
 void Kernel(benchmark::State& state) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/configuration.hpp"
+#include "fuzz_check.hpp"
 #include "stderr_capture.hpp"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -4,15 +4,16 @@
 #include <cstring>
 #include <vector>
 
-#include "../tests/test_support.hpp"
+#include "fuzz_check.hpp"
 #include "remap.hpp"
+#include "remap_reference.hpp"
 #include "stderr_capture.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 13) return 0;
   const int count = 1 + data[0] % 64;
   if (size < 1 + static_cast<std::size_t>(count) * 12) return 0;
-  Configuration config = test::TableOf(count);
+  Configuration config = reference::TableOf(count);
   std::unique_ptr<std::int32_t[]>* arrays[] = {&config.matchRed,     &config.matchGreen,
                                                &config.matchBlue,    &config.replaceRed,
                                                &config.replaceGreen, &config.replaceBlue};
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::size_t pixelCount = static_cast<std::size_t>(data + size - p) / 3;
   std::vector<std::uint8_t> expected(p, p + pixelCount * 3);
-  test::ReferenceRemap(expected.data(), pixelCount, config);
+  reference::ReferenceRemap(expected.data(), pixelCount, config);
   for (RemapKernel kernel : {RemapKernel::kPortable, RemapKernel::kAvx2, RemapKernel::kAvx512}) {
     std::vector<std::uint8_t> actual(p, p + pixelCount * 3);
     if (RemapPixelsWith(kernel, actual.data(), pixelCount, config)) {

@@ -4,7 +4,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <memory>
 
+#include "config/configuration.hpp"
+#include "image/ppm_image.hpp"
+#include "message.hpp"
 #include "remap.hpp"
 
 namespace {

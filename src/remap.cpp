@@ -273,6 +273,18 @@ bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pix
   return false;
 }
 
+const char* KernelName(RemapKernel kernel) {
+  switch (kernel) {
+    case RemapKernel::kPortable:
+      return "portable";
+    case RemapKernel::kAvx2:
+      return "avx2";
+    case RemapKernel::kAvx512:
+      return "avx512";
+  }
+  return "unknown";
+}
+
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config) {
   for (RemapKernel kernel : {RemapKernel::kAvx512, RemapKernel::kAvx2}) {
     if (RemapPixelsWith(kernel, pixels, pixelCount, config)) return;

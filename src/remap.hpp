@@ -5,8 +5,6 @@
 #include <cstdint>
 
 #include "config/configuration.hpp"
-#include "image/ppm_image.hpp"
-#include "message.hpp"
 
 inline constexpr char kCouldNotLoadConfiguration[] = "Could not load configuration. Usage.\n";
 inline constexpr char kCouldNotReadImage[] = "Could not read image.\n";
@@ -21,6 +19,9 @@ void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configura
 
 // The kernels, for tests and benchmarks: the plain loop, AVX2, AVX-512 with VNNI.
 enum class RemapKernel { kPortable, kAvx2, kAvx512 };
+
+// "portable", "avx2", "avx512".
+const char* KernelName(RemapKernel kernel);
 
 // RemapPixels with one chosen kernel. Returns false, touching nothing, when
 // this processor or build lacks it.

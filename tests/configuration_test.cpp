@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "test_support.hpp"
+#include "scratch_dir.hpp"
+#include "test_inputs.hpp"
 
 namespace {
 

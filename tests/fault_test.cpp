@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "test_support.hpp"
+#include "remap.hpp"
+#include "remap_reference.hpp"
+#include "run_program.hpp"
+#include "test_inputs.hpp"
 
 namespace {
 
@@ -109,11 +112,12 @@ TEST(Faults, InputThatIsNotAFile) {
   }
 }
 
-// With standard error closed, the "-out" file must not catch the messages.
+// With standard error closed, the "-out" file (opened first, so that it
+// would take descriptor 2) must not catch the messages.
 TEST(Faults, ClosedStandardErrorKeepsMessagesOutOfTheOutput) {
   const Scene scene("P6\n2 2\n255\nshort");
   const test::Run run =
-      scene.Remap({"1", kSig, "-in", "in.ppm", "-out", "out.ppm"}, Closed(false, false, true));
+      scene.Remap({"1", kSig, "-out", "out.ppm", "-in", "in.ppm"}, Closed(false, false, true));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(test::ReadFile(scene.dir / "out.ppm"), "");
   scene.ExpectUntouched();
@@ -164,8 +168,8 @@ TEST(Faults, EverySingleByteCorruptionOfTheHeader) {
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
         std::string raster = read.raster;
-        test::ReferenceRemap(reinterpret_cast<std::uint8_t*>(&raster[0]), raster.size() / 3,
-                             test::MakeConfiguration(sigs));
+        reference::ReferenceRemap(reinterpret_cast<std::uint8_t*>(&raster[0]), raster.size() / 3,
+                                  test::MakeConfiguration(sigs));
         read.raster = raster;
         EXPECT_EQ(run.out, read.Bytes());
       } else {

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "test_support.hpp"
+#include "scratch_dir.hpp"
+#include "test_inputs.hpp"
 
 namespace {
 

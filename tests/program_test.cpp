@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "test_support.hpp"
+#include "remap.hpp"
+#include "remap_reference.hpp"
+#include "run_program.hpp"
+#include "test_inputs.hpp"
 
 namespace {
 
@@ -21,7 +24,7 @@ test::Run Remap(const std::vector<std::string>& args, const test::ScratchDir& di
 std::string Expected(const test::Ppm& ppm, const std::vector<std::string>& signatures) {
   const Configuration config = test::MakeConfiguration(signatures);
   std::string raster = ppm.raster;
-  test::ReferenceRemap(reinterpret_cast<std::uint8_t*>(&raster[0]), raster.size() / 3, config);
+  reference::ReferenceRemap(reinterpret_cast<std::uint8_t*>(&raster[0]), raster.size() / 3, config);
   return "P6\n" + ppm.width + " " + ppm.height + "\n" + ppm.maxval + "\n" + raster;
 }
 
@@ -92,12 +95,13 @@ const Failure kFailures[] = {
      Lines(kFailedWritingData, kCouldNotWriteOutput)},
 };
 
+// Standard input is a pipe here, as in a user's pipeline: the reader cannot
+// know the size in advance.
 TEST(Program, FailsWithBothMessagesAndStatusOne) {
   for (const Failure& c : kFailures) {
     SCOPED_TRACE(c.name);
     test::ScratchDir dir;
-    test::WriteFile(dir / "stdin", c.input);
-    const test::Run run = Remap(c.args, dir, test::StdinFrom(dir / "stdin"));
+    const test::Run run = Remap(c.args, dir, test::PipedIn(c.input));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out, "");
@@ -170,18 +174,27 @@ TEST(Program, CreatesTheOutputEmptyBeforeAFailedRead) {
   EXPECT_EQ(test::ReadFile(dir / "b.ppm"), "");
 }
 
-// A header promising 12.9 GB followed by three bytes must fail at the read,
-// without filling or touching a buffer of that size first (the sanitizers'
-// own bookkeeping for it stays far below that).
-TEST(Program, FailsOnAHugeHeaderWithAShortRasterWithoutTouchingTheBuffer) {
+// A header promising 12.9 GB followed by three bytes: a regular file that
+// short fails before anything is allocated, so the run succeeds in failing
+// with the read message even when it could not allocate that much.
+TEST(Program, FailsOnAHugeHeaderInAShortFileBeforeAllocating) {
+#ifdef REMAP_SANITIZE
+  GTEST_SKIP() << "the sanitizers need more address space than the limit allows";
+#endif
   test::ScratchDir dir;
   test::WriteFile(dir / "in.ppm", "P6\n65535 65535\n255\nabc");
-  const test::Run run = Remap({"1", kSig}, dir, test::StdinFrom(dir / "in.ppm"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(run.err == Lines(kFailedReadingData, kCouldNotReadImage) ||
-              run.err == Lines(kCannotAllocateData, kCouldNotReadImage))
-      << run.err;
-  EXPECT_LT(run.peakKiB, 4L * 1024 * 1024);
+  test::Streams fromFile;
+  fromFile.addressSpaceMiB = 1024;
+  test::Streams fromStdin = test::StdinFrom(dir / "in.ppm");
+  fromStdin.addressSpaceMiB = 1024;
+  for (const auto& [args, streams] :
+       {std::pair{std::vector<std::string>{"1", kSig, "-in", "in.ppm"}, fromFile},
+        std::pair{std::vector<std::string>{"1", kSig}, fromStdin}}) {
+    SCOPED_TRACE(args.size());
+    const test::Run run = Remap(args, dir, streams);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, Lines(kFailedReadingData, kCouldNotReadImage));
+  }
 }
 
 bool Have(const char* tool) {

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "test_support.hpp"
+#include "remap_reference.hpp"
+#include "test_inputs.hpp"
 
 namespace {
 
@@ -66,31 +67,38 @@ TEST(RemapPixels, GivesEachPixelItsNearestReplacement) {
   }
 }
 
-const RemapKernel kKernels[] = {RemapKernel::kPortable, RemapKernel::kAvx2, RemapKernel::kAvx512};
+// Each kernel against the plain rule; a kernel this processor or build lacks
+// is reported as skipped.
+class EveryKernel : public testing::TestWithParam<RemapKernel> {
+ protected:
+  void SetUp() override {
+    std::uint8_t probe[3] = {};
+    if (!RemapPixelsWith(GetParam(), probe, 1, reference::TableOf(1))) {
+      GTEST_SKIP() << "this processor or build lacks the kernel";
+    }
+  }
 
-// Runs `kernel` on `pixels` and expects the reference rule's bytes; kernels
-// this processor lacks are passed over.
-void ExpectReferenceResult(RemapKernel kernel, const std::string& raster,
-                           const Configuration& config) {
-  const std::uint64_t count = raster.size() / 3;
-  Pixels expected(raster.begin(), raster.end()), actual = expected;
-  test::ReferenceRemap(expected.data(), count, config);
-  if (RemapPixelsWith(kernel, actual.data(), count, config)) {
+  // Runs the kernel on `raster` and expects the reference rule's bytes.
+  void ExpectReferenceResult(const std::string& raster, const Configuration& config) {
+    const std::uint64_t count = raster.size() / 3;
+    Pixels expected(raster.begin(), raster.end()), actual = expected;
+    reference::ReferenceRemap(expected.data(), count, config);
+    ASSERT_TRUE(RemapPixelsWith(GetParam(), actual.data(), count, config));
     ASSERT_EQ(actual, expected);
   }
-}
+};
 
 // Random images and signature tables (1 to 300 signatures, components over
 // the whole range a signature can hold) compared with the plain double-
 // precision rule. Every other round packs match colours and pixels close
 // together so that ties and duplicates are frequent.
-TEST(RemapPixels, EveryKernelMatchesTheReferenceRule) {
+TEST_P(EveryKernel, MatchesTheReferenceRule) {
   std::mt19937 random(7);
   for (int round = 0; round < 400; ++round) {
     SCOPED_TRACE(round);
     const bool narrow = round % 2 == 0;
     const int count = 1 + static_cast<int>(random() % 300);
-    Configuration config = test::TableOf(count);
+    Configuration config = reference::TableOf(count);
     auto match = [&] {
       return narrow ? 100 + 4 * static_cast<std::int32_t>(random() % 5)
                     : static_cast<std::int32_t>(random() % 271) - 15;
@@ -109,17 +117,14 @@ TEST(RemapPixels, EveryKernelMatchesTheReferenceRule) {
       for (char& byte : raster)
         byte = static_cast<char>(98 + static_cast<unsigned char>(byte) % 20);
     }
-    for (RemapKernel kernel : kKernels) {
-      SCOPED_TRACE(static_cast<int>(kernel));
-      ExpectReferenceResult(kernel, raster, config);
-    }
+    ExpectReferenceResult(raster, config);
   }
 }
 
 // Extreme components: the largest distances (pixel 255 against match -15,
 // pixel 0 against 255) and every pixel value in every channel.
-TEST(RemapPixels, EveryKernelIsExactAtTheExtremes) {
-  Configuration config = test::TableOf(4);
+TEST_P(EveryKernel, IsExactAtTheExtremes) {
+  Configuration config = reference::TableOf(4);
   const std::int32_t matches[4][3] = {{-15, -15, -15}, {255, 255, 255}, {-15, 255, -15}, {0, 0, 0}};
   for (int i = 0; i < 4; ++i) {
     config.matchRed[i] = matches[i][0];
@@ -133,33 +138,24 @@ TEST(RemapPixels, EveryKernelIsExactAtTheExtremes) {
       for (int c = 0; c < 3; ++c) raster += pattern[c] == 'v' ? static_cast<char>(v) : pattern[c];
     }
   }
-  for (RemapKernel kernel : kKernels) {
-    SCOPED_TRACE(static_cast<int>(kernel));
-    ExpectReferenceResult(kernel, raster, config);
-  }
+  ExpectReferenceResult(raster, config);
 }
 
 // More signatures than one chunk holds: a later chunk must win only when
 // strictly nearer, so the tie between signatures 1 and 5000 goes to 1.
-TEST(RemapPixels, EveryKernelKeepsTheRuleAcrossThousandsOfSignatures) {
-  const int count = 9000;
-  Configuration config = test::TableOf(count);
-  std::mt19937 random(11);
-  for (int i = 0; i < count; ++i) {
-    config.matchRed[i] = static_cast<std::int32_t>(random() % 256);
-    config.matchGreen[i] = static_cast<std::int32_t>(random() % 256);
-    config.matchBlue[i] = static_cast<std::int32_t>(random() % 256);
-    config.replaceRed[i] = i & 0xFF;
-    config.replaceGreen[i] = (i >> 8) & 0xFF;
-    config.replaceBlue[i] = 7;
-  }
+TEST_P(EveryKernel, KeepsTheRuleAcrossThousandsOfSignatures) {
+  Configuration config = reference::RandomTable(9000, 11);
   for (int i : {1, 5000}) config.matchRed[i] = config.matchGreen[i] = config.matchBlue[i] = 77;
   config.matchRed[8000] = 200, config.matchGreen[8000] = 10, config.matchBlue[8000] = 10;
-  std::string raster = test::RandomRaster(150, 5) + "MMM" + std::string("\xc8\x0a\x0a", 3);
-  for (RemapKernel kernel : kKernels) {
-    SCOPED_TRACE(static_cast<int>(kernel));
-    ExpectReferenceResult(kernel, raster, config);
-  }
+  ExpectReferenceResult(test::RandomRaster(150, 5) + "MMM" + std::string("\xc8\x0a\x0a", 3),
+                        config);
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel,
+                         testing::Values(RemapKernel::kPortable, RemapKernel::kAvx2,
+                                         RemapKernel::kAvx512),
+                         [](const testing::TestParamInfo<RemapKernel>& info) {
+                           return std::string(KernelName(info.param));
+                         });
 
 }  // namespace

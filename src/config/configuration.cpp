@@ -50,35 +50,47 @@ bool ParseSignature(const char* text, Configuration& config, std::size_t i) {
   return true;
 }
 
-bool IsOption(const char* argument, const char* name) { return std::strcmp(argument, name) == 0; }
+// One step of the walk over the option area: "-in PATH", "-out PATH", or
+// anything else. `path` is null when the option is the last argument.
+struct Option {
+  enum Kind { kInput, kOutput, kOther } kind;
+  const char* path;
+  int next;  // where the walk goes on
+};
+
+Option OptionAt(int argc, const char* const* argv, int i) {
+  const Option::Kind kind = std::strcmp(argv[i], "-in") == 0    ? Option::kInput
+                            : std::strcmp(argv[i], "-out") == 0 ? Option::kOutput
+                                                                : Option::kOther;
+  if (kind == Option::kOther) return {kind, nullptr, i + 1};
+  if (i + 1 == argc) return {kind, nullptr, argc};
+  return {kind, argv[i + 1], i + 2};
+}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // True when `path` is an existing regular file that the run also reads: a
-// file named after any "-in" in the option area or, when there is none,
-// standard input. Opening it for writing would empty the image before it
-// is read.
+// file named after any "-in" in the option area (read or not, so that the
+// answer does not depend on which option fails first) or, when there is
+// none, standard input. Opening it for writing would empty the image before
+// it is read.
 bool WouldOverwriteInput(const char* path, int argc, const char* const* argv, int first) {
   struct stat target;
   if (stat(path, &target) != 0 || !S_ISREG(target.st_mode)) return false;
   bool anyInput = false;
-  for (int i = first; i + 1 < argc;) {
-    if (IsOption(argv[i], "-in")) {
+  for (int i = first; i < argc;) {
+    const Option option = OptionAt(argc, argv, i);
+    if (option.kind == Option::kInput && option.path != nullptr) {
       anyInput = true;
       struct stat input;
-      if (stat(argv[i + 1], &input) == 0 && SameFile(input, target)) return true;
+      if (stat(option.path, &input) == 0 && SameFile(input, target)) return true;
     }
-    i += IsOption(argv[i], "-in") || IsOption(argv[i], "-out") ? 2 : 1;
+    i = option.next;
   }
   struct stat input;
   return !anyInput && fstat(fileno(stdin), &input) == 0 && SameFile(input, target);
-}
-
-int Fail(const char* message) {
-  WriteMessage(message);
-  return 1;
 }
 
 // Makes `opened` the stream in `slot`, closing one an earlier option opened.
@@ -111,21 +123,23 @@ int Configure(int argc, const char* const* argv, Configuration& config) {
   config.input = stdin;
   config.output = stdout;
   const int first = config.count + 2;
-  for (int i = first; i < argc; i += 2) {
-    if (IsOption(argv[i], "-in")) {
-      if (i + 1 == argc) return Fail(kMissingInputPath);
-      std::FILE* input = std::fopen(argv[i + 1], "r");
+  for (int i = first; i < argc;) {
+    const Option option = OptionAt(argc, argv, i);
+    if (option.kind == Option::kInput) {
+      if (option.path == nullptr) return Fail(kMissingInputPath);
+      std::FILE* input = std::fopen(option.path, "r");
       if (input == nullptr) return Fail(kCannotOpenInput);
       Replace(config.input, stdin, input);
-    } else if (IsOption(argv[i], "-out")) {
-      if (i + 1 == argc) return Fail(kMissingOutputPath);
-      if (WouldOverwriteInput(argv[i + 1], argc, argv, first)) return Fail(kSameInputAndOutput);
-      std::FILE* output = std::fopen(argv[i + 1], "w");
+    } else if (option.kind == Option::kOutput) {
+      if (option.path == nullptr) return Fail(kMissingOutputPath);
+      if (WouldOverwriteInput(option.path, argc, argv, first)) return Fail(kSameInputAndOutput);
+      std::FILE* output = std::fopen(option.path, "w");
       if (output == nullptr) return Fail(kCannotOpenOutput);
       Replace(config.output, stdout, output);
     } else {
       return Fail(kUnrecognizedOption);
     }
+    i = option.next;
   }
   return 0;
 }

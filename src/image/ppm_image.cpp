@@ -5,6 +5,8 @@
 #include <sys/mman.h>
 #endif
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -55,9 +57,15 @@ void AdviseHugePages(std::uint8_t* buffer, std::size_t size) {
 #endif
 }
 
-std::unique_ptr<std::uint8_t[]> Fail(const char* message) {
-  WriteMessage(message);
-  return nullptr;
+// True when `input` is a regular file holding fewer than `bytes` bytes past
+// its current position: the raster cannot be there, and there is no need to
+// allocate for it to find out. Pipes and devices cannot tell, so they say no.
+bool FileTooShort(std::FILE* input, std::uint64_t bytes) {
+  struct stat file;
+  if (fstat(fileno(input), &file) != 0 || !S_ISREG(file.st_mode)) return false;
+  const off_t position = ftello(input);
+  if (position < 0 || position > file.st_size) return false;
+  return static_cast<std::uint64_t>(file.st_size - position) < bytes;
 }
 
 }  // namespace
@@ -81,10 +89,11 @@ std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width
   if (delimiter == EOF || !std::isspace(delimiter)) return Fail(kMissingDelimiter);
 
   const std::uint64_t bytes = RasterBytes(width, height);
+  if (FileTooShort(input, bytes)) return Fail(kFailedReadingData);
   if (bytes > std::numeric_limits<std::size_t>::max()) return Fail(kCannotAllocateData);
   const auto size = static_cast<std::size_t>(bytes);
-  // Left uninitialised on purpose: a huge header with a short raster must
-  // fail at the read without first touching every page of the buffer.
+  // Left uninitialised on purpose: a huge header with a short raster from a
+  // pipe must fail at the read without first touching every page of the buffer.
   std::unique_ptr<std::uint8_t[]> pixels(new (std::nothrow) std::uint8_t[size]);
   if (!pixels) return Fail(kCannotAllocateData);
   AdviseHugePages(pixels.get(), size);
@@ -94,14 +103,8 @@ std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width
 
 int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height, std::uint16_t maxval,
                const std::uint8_t* pixels) {
-  if (output == nullptr) {
-    WriteMessage(kNoOutputStream);
-    return 1;
-  }
-  if (pixels == nullptr) {
-    WriteMessage(kInvalidOutputData);
-    return 1;
-  }
+  if (output == nullptr) return Fail(kNoOutputStream);
+  if (pixels == nullptr) return Fail(kInvalidOutputData);
   std::fputs("P6\n", output);
   std::fprintf(output, "%hu %hu\n", width, height);
   std::fprintf(output, "%hu\n", maxval);
@@ -109,8 +112,7 @@ int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height, std
   // Bytes still buffered may fail only when they reach the device, so the
   // write counts once the flush has succeeded.
   if (std::fwrite(pixels, size, 1, output) != 1 || std::fflush(output) != 0) {
-    WriteMessage(kFailedWritingData);
-    return 1;
+    return Fail(kFailedWritingData);
   }
   return 0;
 }

@@ -30,7 +30,9 @@ inline std::uint64_t RasterBytes(std::uint16_t width, std::uint16_t height) {
 // Reads a whole P6 image from `input` (which may be null). Returns the pixel
 // buffer (RasterBytes(width, height) bytes, rows top to bottom, RGB per pixel;
 // the caller owns it), or null after writing one message to stderr. Header
-// values already read may have been stored. Reads nothing past the raster.
+// values already read may have been stored. Reads nothing past the raster. A
+// regular file too short for the raster its header promises fails before
+// anything is allocated.
 std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width,
                                           std::uint16_t& height, std::uint16_t& maxval);
 

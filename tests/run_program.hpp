@@ -1,0 +1,106 @@
+// Running a real executable in a scratch folder with chosen standard
+// streams, and what it left: exit status, output, messages, peak memory.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "scratch_dir.hpp"
+
+namespace test {
+
+// The two lines a failed run writes: the cause, then the failed step.
+inline std::string Lines(const char* specific, const char* summary) {
+  return std::string(specific) + summary;
+}
+
+struct Run {
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+  std::string out, err;
+  long peakKiB = 0;  // the child's peak resident memory
+};
+
+// How the child's standard streams are set up: a path to open, or closed.
+struct Streams {
+  std::string in = "/dev/null";
+  std::optional<std::string> piped;  // when set, standard input is a pipe holding these bytes
+  std::string out;                   // empty: captured into Run::out
+  bool closeIn = false, closeOut = false, closeErr = false;
+  long addressSpaceMiB = 0;  // when set, the child's address space is limited to this
+};
+
+inline Streams PipedIn(std::string bytes) {
+  Streams streams;
+  streams.piped = std::move(bytes);
+  return streams;
+}
+
+inline Streams StdinFrom(std::string path, std::string out = "", bool closeOut = false) {
+  Streams streams;
+  streams.in = std::move(path);
+  streams.out = std::move(out);
+  streams.closeOut = closeOut;
+  return streams;
+}
+
+// Runs `program` with `args` in `dir`, standard error captured.
+inline Run RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const ScratchDir& dir, const Streams& streams = {}) {
+  const std::string outPath = dir / ".stdout", errPath = dir / ".stderr";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int pipeEnds[2] = {-1, -1};
+  if (streams.piped) {
+    // Small inputs only: the whole of them must fit in the pipe's buffer.
+    if (pipe(pipeEnds) != 0 || write(pipeEnds[1], streams.piped->data(), streams.piped->size()) !=
+                                   static_cast<ssize_t>(streams.piped->size())) {
+      return {};
+    }
+    close(pipeEnds[1]);
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(127);
+    const int in = streams.piped ? pipeEnds[0] : open(streams.in.c_str(), O_RDONLY);
+    const int out = open(streams.out.empty() ? outPath.c_str() : streams.out.c_str(),
+                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(in);
+    close(out);
+    close(err);
+    if (streams.closeIn) close(0);
+    if (streams.closeOut) close(1);
+    if (streams.closeErr) close(2);
+    if (streams.addressSpaceMiB > 0) {
+      const rlim_t bytes = static_cast<rlim_t>(streams.addressSpaceMiB) << 20;
+      const struct rlimit limit = {bytes, bytes};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    alarm(60);  // a hang ends as a signal, which the caller sees as failure
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  if (streams.piped) close(pipeEnds[0]);
+  int wstatus = 0;
+  struct rusage usage {};
+  wait4(pid, &wstatus, 0, &usage);
+  Run run;
+  run.peakKiB = usage.ru_maxrss;
+  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  if (streams.out.empty()) run.out = ReadFile(outPath);
+  run.err = ReadFile(errPath);
+  return run;
+}
+
+}  // namespace test
