@@ -59,12 +59,12 @@ inline Configuration TableOf(int count) {
 inline Configuration RandomTable(int count, unsigned seed) {
   Configuration config = TableOf(count);
   std::mt19937 random(seed);
-  for (int i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
     config.matchRed[i] = static_cast<std::int32_t>(random() % 256);
     config.matchGreen[i] = static_cast<std::int32_t>(random() % 256);
     config.matchBlue[i] = static_cast<std::int32_t>(random() % 256);
-    config.replaceRed[i] = i & 0xFF;
-    config.replaceGreen[i] = (i >> 8) & 0xFF;
+    config.replaceRed[i] = static_cast<std::int32_t>(i & 0xFF);
+    config.replaceGreen[i] = static_cast<std::int32_t>((i >> 8) & 0xFF);
     config.replaceBlue[i] = 7;
   }
   return config;
