@@ -38,25 +38,34 @@ void Fast(benchmark::State& state) { Run(state, RemapPixels); }
 
 void Reference(benchmark::State& state) { Run(state, reference::ReferenceRemap); }
 
-template <RemapKernel kernel>
-void Kernel(benchmark::State& state) {
-  std::uint8_t probe[3] = {};
-  if (!RemapPixelsWith(kernel, probe, 1, Table(1))) {
-    state.SkipWithError("not supported on this processor");
-    return;
-  }
-  Run(state, [](std::uint8_t* p, std::uint64_t n, const Configuration& c) {
+void Kernel(benchmark::State& state, RemapKernel kernel) {
+  Run(state, [kernel](std::uint8_t* p, std::uint64_t n, const Configuration& c) {
     RemapPixelsWith(kernel, p, n, c);
   });
 }
 
-#define COUNTS Arg(1)->Arg(2)->Arg(8)->Arg(32)->Arg(256)->Unit(benchmark::kMillisecond)
-BENCHMARK(Fast)->COUNTS;
-BENCHMARK(Reference)->COUNTS;
-BENCHMARK(Kernel<RemapKernel::kAvx512>)->COUNTS;
-BENCHMARK(Kernel<RemapKernel::kAvx2>)->COUNTS;
-BENCHMARK(Kernel<RemapKernel::kPortable>)->COUNTS;
+void Counts(benchmark::internal::Benchmark* b) {
+  for (int count : {1, 2, 8, 32, 256, 4096, 4097}) b->Arg(count);
+  b->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(Fast)->Apply(Counts);
+BENCHMARK(Reference)->Arg(1)->Arg(8)->Arg(32)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Every kernel this build and processor have, by name.
+int main(int argc, char** argv) {
+  for (RemapKernel kernel : kFastestFirst) {
+    if (HasKernel(kernel)) {
+      benchmark::RegisterBenchmark((std::string("Kernel/") + KernelName(kernel)).c_str(), Kernel,
+                                   kernel)
+          ->Apply(Counts);
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -13,17 +13,24 @@ inline constexpr char kCouldNotWriteOutput[] = "Could not write output.\n";
 // Replaces each of the `pixelCount` RGB pixels in `pixels`, in place, by the
 // replacement colour (low eight bits of each component) of the signature with
 // the smallest squared RGB distance; ties go to the earliest signature. Needs
-// config.count >= 1.
-// Uses the fastest kernel the processor supports; all give the same bytes.
+// config.count >= 1. Uses the fastest kernel this build and processor have;
+// all give the same bytes. The signature table is prepared once, before the
+// sweep; nothing is allocated during it.
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config);
 
-// The kernels, for tests and benchmarks: the plain loop, AVX2, AVX-512 with VNNI.
-enum class RemapKernel { kPortable, kAvx2, kAvx512 };
+// The kernels: the plain loop (everywhere), AVX2 and AVX-512 with VNNI
+// (x86-64, chosen at run time), NEON (aarch64).
+enum class RemapKernel { kPortable, kAvx2, kAvx512, kNeon };
+inline constexpr RemapKernel kFastestFirst[] = {RemapKernel::kAvx512, RemapKernel::kAvx2,
+                                                RemapKernel::kNeon, RemapKernel::kPortable};
 
-// "portable", "avx2", "avx512".
+// "portable", "avx2", "avx512", "neon".
 const char* KernelName(RemapKernel kernel);
 
+// True when this build has the kernel and this processor can run it.
+bool HasKernel(RemapKernel kernel);
+
 // RemapPixels with one chosen kernel. Returns false, touching nothing, when
-// this processor or build lacks it.
+// HasKernel(kernel) is false.
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
                      const Configuration& config);

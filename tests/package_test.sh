@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # `cmake --install` and the Debian package both hold the program and its
 # manual. Exits 77 (skipped) without dpkg-deb.
-# Usage: tests/package_test.sh BUILD_DIR
+# Usage: tests/package_test.sh BUILD_DIR [EMULATOR...]
 set -euo pipefail
 build=$(cd "$1" && pwd)
+emulator=("${@:2}")
 command -v dpkg-deb >/dev/null || { echo "skipped: dpkg-deb is not installed"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -11,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" > /dev/null
 [ -x "$work/prefix/bin/remap" ] || { echo "install: no bin/remap"; exit 1; }
 [ -f "$work/prefix/share/man/man1/remap.1" ] || { echo "install: no share/man/man1/remap.1"; exit 1; }
-printf 'P6\n1 1\n255\n\0\0\0' | "$work/prefix/bin/remap" 1 '#000000:#010203' |
+printf 'P6\n1 1\n255\n\0\0\0' | ${emulator[@]+"${emulator[@]}"} "$work/prefix/bin/remap" 1 '#000000:#010203' |
   cmp -s - <(printf 'P6\n1 1\n255\n\1\2\3') || { echo "installed remap misbehaves"; exit 1; }
 
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" > cpack.log) ||

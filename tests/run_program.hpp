@@ -7,13 +7,42 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "scratch_dir.hpp"
 
+// Set for a build that runs on another processor: the emulator's command
+// line, its words separated by single blanks.
+#ifndef REMAP_EMULATOR
+#define REMAP_EMULATOR ""
+#endif
+
 namespace test {
+
+inline bool Emulated() { return REMAP_EMULATOR[0] != '\0'; }
+
+// The words that run a built program: the emulator's first, if any.
+inline std::vector<std::string> CommandFor(const std::string& program) {
+  std::vector<std::string> words;
+  const std::string emulator = REMAP_EMULATOR;
+  for (std::size_t start = 0; start < emulator.size();) {
+    const std::size_t end = std::min(emulator.find(' ', start), emulator.size());
+    words.push_back(emulator.substr(start, end - start));
+    start = end + 1;
+  }
+  words.push_back(program);
+  return words;
+}
+
+// The same as one line for a shell.
+inline std::string ShellCommandFor(const std::string& program) {
+  std::string line;
+  for (const std::string& word : CommandFor(program)) line += (line.empty() ? "" : " ") + word;
+  return line;
+}
 
 // The two lines a failed run writes: the cause, then the failed step.
 inline std::string Lines(const char* specific, const char* summary) {
@@ -53,9 +82,10 @@ inline Streams StdinFrom(std::string path, std::string out = "", bool closeOut =
 inline Run RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const ScratchDir& dir, const Streams& streams = {}) {
   const std::string outPath = dir / ".stdout", errPath = dir / ".stderr";
+  std::vector<std::string> words = CommandFor(program);
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
   int pipeEnds[2] = {-1, -1};
   if (streams.piped) {
@@ -88,7 +118,7 @@ inline Run RunProgram(const std::string& program, const std::vector<std::string>
       setrlimit(RLIMIT_AS, &limit);
     }
     alarm(60);  // a hang ends as a signal, which the caller sees as failure
-    execv(program.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   if (streams.piped) close(pipeEnds[0]);

@@ -1,0 +1,76 @@
+// The plain kernel, for every processor: 8 pixels a block, each key built
+// from three 32-bit products, and the smallest kept without a branch (a
+// branch on "nearer than the best so far" mispredicts on noisy pictures).
+#include <cstdint>
+
+#include "remap/kernels.hpp"
+#include "remap/sweep.hpp"
+
+namespace remap {
+namespace {
+
+struct Portable {
+  static constexpr int kBlock = 8;
+  struct Pixels {
+    std::int32_t red[kBlock], green[kBlock], blue[kBlock];  // 256·p'
+  };
+  struct Keys {
+    std::int32_t key[kBlock];
+  };
+  struct Best {
+    std::int32_t e[kBlock];
+    std::uint32_t colour[kBlock];
+  };
+
+  static void Load(const std::uint8_t* bytes, Pixels& pixels) {
+    for (int j = 0; j < kBlock; ++j) {
+      pixels.red[j] = (bytes[3 * j] - 128) * 256;
+      pixels.green[j] = (bytes[3 * j + 1] - 128) * 256;
+      pixels.blue[j] = (bytes[3 * j + 2] - 128) * 256;
+    }
+  }
+
+  static void Search(const Pixels& pixels, const Chunk& chunk, Keys& keys) {
+    for (int j = 0; j < kBlock; ++j) keys.key[j] = INT32_MAX;
+    for (std::int32_t i = 0; i < chunk.count; ++i) {
+      const Match m = chunk.match[i];
+      const std::int32_t offset = chunk.offset[i];
+      for (int j = 0; j < kBlock; ++j) {
+        const std::int32_t key =
+            offset + pixels.red[j] * m.red + pixels.green[j] * m.green + pixels.blue[j] * m.blue;
+        keys.key[j] = key < keys.key[j] ? key : keys.key[j];
+      }
+    }
+  }
+
+  static void Lookup(const Keys& keys, const Chunk& chunk, Best& best) {
+    for (int j = 0; j < kBlock; ++j) {
+      best.e[j] = keys.key[j] >> kPlaceBits;
+      best.colour[j] = chunk.colour[keys.key[j] & (kChunk - 1)];
+    }
+  }
+
+  static void KeepNearer(const Best& candidate, Best& best) {
+    for (int j = 0; j < kBlock; ++j) {
+      const bool nearer = candidate.e[j] < best.e[j];
+      best.e[j] = nearer ? candidate.e[j] : best.e[j];
+      best.colour[j] = nearer ? candidate.colour[j] : best.colour[j];
+    }
+  }
+
+  static void Store(const Best& best, std::uint8_t* bytes) {
+    for (int j = 0; j < kBlock; ++j) {
+      bytes[3 * j] = static_cast<std::uint8_t>(best.colour[j]);
+      bytes[3 * j + 1] = static_cast<std::uint8_t>(best.colour[j] >> 8);
+      bytes[3 * j + 2] = static_cast<std::uint8_t>(best.colour[j] >> 16);
+    }
+  }
+};
+
+}  // namespace
+
+void SweepPortable(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table) {
+  Sweep<Portable>(pixels, pixelCount, table);
+}
+
+}  // namespace remap

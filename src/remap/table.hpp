@@ -1,0 +1,43 @@
+// Signatures prepared for the exact key search, in chunks a key can index.
+//
+// Keys. Centre components on 128 (p' = p - 128, m' = m - 128). Then
+//   |p - m|² = |p'|² + e,   e = |m'|² - 2 p'·m',
+// and |p'|² is the same for every signature, so the signature with the
+// smallest key = 8192·e + place (its place in a chunk of at most 4096) is
+// the nearest, and among equally near ones the earliest: exactly the plain
+// rule. Components run from -15 to 255 (a "%x" conversion takes a sign), so
+// -49,152 <= e <= 170,313, and every key and every partial sum on the way to
+// it fits in 32 bits. The products come from 16-bit multiplies: pixel lanes
+// hold 256·p' and match lanes -64·m', whose product is 8192·(-2 p'm') with
+// no rounding anywhere.
+#pragma once
+
+#include <cstdint>
+
+namespace remap {
+
+constexpr std::int32_t kChunk = 4096;      // signatures whose place fits in a key's low bits
+constexpr int kPlaceBits = 13;             // keys are 8192·e + place
+constexpr std::int32_t kColourSlack = 32;  // colour tables stay readable this far past a chunk
+
+// A match colour as the multiplies take it: -64·m' per component, and a zero
+// so that two 32-bit halves read (red, green) and (blue, 0).
+struct Match {
+  std::int16_t red, green, blue, zero;
+};
+
+// Up to kChunk signatures in command-line order.
+struct Chunk {
+  std::int32_t count;
+  const Match* match;
+  const std::int32_t* offset;   // 8192·|m'|² + place
+  const std::uint32_t* colour;  // replacement bytes R | G << 8 | B << 16, then zeros
+};
+
+// The whole signature table, prepared once before the sweep.
+struct Table {
+  const Chunk* chunks;
+  std::int32_t chunkCount;
+};
+
+}  // namespace remap
