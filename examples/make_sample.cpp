@@ -1,21 +1,28 @@
 // Writes a deterministic photo-like P6 picture to stdout: a sky gradient, a
 // sun, rolling hills, a lake and fine grain, so it holds many thousands of
-// colours like a real photograph. Usage: make_sample WIDTH HEIGHT
+// colours like a real photograph. TEXTURE adds grain of that amplitude to
+// each component on its own (a textured photograph); "noise" writes uniform
+// noise instead. Usage: make_sample WIDTH HEIGHT [TEXTURE|noise]
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
 
 // Deterministic per-pixel grain in [-1, 1].
-double Grain(std::uint32_t x, std::uint32_t y) {
+std::uint32_t Hash(std::uint32_t x, std::uint32_t y) {
   std::uint32_t h = x * 0x9E3779B1u ^ (y + 0x7F4A7C15u) * 0x85EBCA77u;
   h ^= h >> 15;
   h *= 0x2C1B3C6Du;
   h ^= h >> 12;
-  return static_cast<double>(h & 0xFFFF) / 32767.5 - 1.0;
+  return h;
+}
+
+double Grain(std::uint32_t x, std::uint32_t y) {
+  return static_cast<double>(Hash(x, y) & 0xFFFF) / 32767.5 - 1.0;
 }
 
 std::uint8_t Clamp(double v) {
@@ -25,10 +32,12 @@ std::uint8_t Clamp(double v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: make_sample WIDTH HEIGHT\n", stderr);
+  if (argc != 3 && argc != 4) {
+    std::fputs("usage: make_sample WIDTH HEIGHT [TEXTURE|noise]\n", stderr);
     return 1;
   }
+  const bool noise = argc == 4 && std::string(argv[3]) == "noise";
+  const double texture = argc == 4 && !noise ? std::strtod(argv[3], nullptr) : 0.0;
   const long width = std::strtol(argv[1], nullptr, 10);
   const long height = std::strtol(argv[2], nullptr, 10);
   if (width < 1 || height < 1 || width > 65535 || height > 65535) {
@@ -69,9 +78,16 @@ int main(int argc, char** argv) {
       const double grain =
           9.0 * Grain(static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y));
       std::uint8_t* p = &row[static_cast<std::size_t>(x) * 3];
-      p[0] = Clamp(r + grain);
-      p[1] = Clamp(g + grain);
-      p[2] = Clamp(b + grain);
+      const auto ux = static_cast<std::uint32_t>(x), uy = static_cast<std::uint32_t>(y);
+      if (noise) {
+        const std::uint32_t h = Hash(ux, uy + 0x10000u);
+        p[0] = static_cast<std::uint8_t>(h), p[1] = static_cast<std::uint8_t>(h >> 8),
+        p[2] = static_cast<std::uint8_t>(h >> 16);
+        continue;
+      }
+      p[0] = Clamp(r + grain + texture * Grain(ux, uy + 0x20000u));
+      p[1] = Clamp(g + grain + texture * Grain(ux, uy + 0x30000u));
+      p[2] = Clamp(b + grain + texture * Grain(ux, uy + 0x40000u));
     }
     std::fwrite(row.data(), 1, row.size(), stdout);
   }

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "remap/table.hpp"
 #include "remap_reference.hpp"
 #include "test_inputs.hpp"
 
@@ -149,6 +152,165 @@ TEST_P(EveryKernel, KeepsTheRuleAcrossThousandsOfSignatures) {
   config.matchRed[8000] = 200, config.matchGreen[8000] = 10, config.matchBlue[8000] = 10;
   ExpectReferenceResult(test::RandomRaster(150, 5) + "MMM" + std::string("\xc8\x0a\x0a", 3),
                         config);
+}
+
+// Pictures and tables built to break the pruning of large tables: more
+// pixels than two widest tiles and not a multiple of any tile, each checked
+// against the plain rule by every kernel.
+constexpr std::size_t kPruned = 2 * remap::kTiles[0] + 1000 + 37;
+
+struct Rgb {
+  std::int32_t r, g, b;
+};
+
+std::uint8_t Byte(std::int32_t v) {
+  return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// A picture of kPruned pixels, pixel k from `colour(k)`.
+template <typename Colour>
+std::string Picture(Colour colour) {
+  std::string raster;
+  for (std::size_t k = 0; k < kPruned; ++k) {
+    const Rgb c = colour(k);
+    raster +=
+        {static_cast<char>(Byte(c.r)), static_cast<char>(Byte(c.g)), static_cast<char>(Byte(c.b))};
+  }
+  return raster;
+}
+
+// Smooth hues with grain: most tiles prune well, some do not.
+Rgb Grained(std::size_t k) {
+  const auto x = static_cast<std::int32_t>(k % 997),
+             grain = static_cast<std::int32_t>(k * 7919 % 19);
+  return {40 + x / 6 + grain, 200 - x / 8 + grain, 90 + grain};
+}
+
+// Tables: match colours as given, each replacement telling its place.
+Configuration Table(const std::vector<Rgb>& match) {
+  Configuration config = reference::TableOf(static_cast<int>(match.size()));
+  for (std::size_t i = 0; i < match.size(); ++i) {
+    config.matchRed[i] = match[i].r;
+    config.matchGreen[i] = match[i].g;
+    config.matchBlue[i] = match[i].b;
+    config.replaceRed[i] = static_cast<std::int32_t>(i & 0xFF);
+    config.replaceGreen[i] = static_cast<std::int32_t>(i >> 8);
+    config.replaceBlue[i] = 0x55;
+  }
+  return config;
+}
+
+std::vector<Rgb> Spread(int count, unsigned seed, std::int32_t low = -15, std::int32_t high = 255) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<std::int32_t> component(low, high);
+  std::vector<Rgb> match;
+  for (int i = 0; i < count; ++i)
+    match.push_back({component(random), component(random), component(random)});
+  return match;
+}
+
+// The corners and face centres of the box around pixels [first, first + n).
+std::vector<Rgb> OnTheBox(const std::string& raster, std::size_t first, std::size_t n) {
+  std::int32_t lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
+  for (std::size_t k = first; k < first + n; ++k) {
+    for (int c = 0; c < 3; ++c) {
+      const std::int32_t v =
+          static_cast<unsigned char>(raster[3 * k + static_cast<std::size_t>(c)]);
+      lo[c] = std::min(lo[c], v);
+      hi[c] = std::max(hi[c], v);
+    }
+  }
+  std::vector<Rgb> match;
+  for (int corner = 0; corner < 8; ++corner) {
+    match.push_back(
+        {corner & 1 ? hi[0] : lo[0], corner & 2 ? hi[1] : lo[1], corner & 4 ? hi[2] : lo[2]});
+  }
+  const Rgb mid = {(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2, (lo[2] + hi[2]) / 2};
+  for (int c = 0; c < 3; ++c) {
+    for (const std::int32_t* face : {lo, hi}) {
+      Rgb m = mid;
+      (c == 0 ? m.r : c == 1 ? m.g : m.b) = face[c];
+      match.push_back(m);
+    }
+  }
+  return match;
+}
+
+TEST_P(EveryKernel, KeepsTheRuleWherePruningCouldCutCorners) {
+  const std::string grained = Picture(Grained);
+  const std::string noise = test::RandomRaster(kPruned, 8);
+  const std::string gradient = Picture([](std::size_t k) {
+    const auto v = static_cast<std::int32_t>(k);
+    return Rgb{v % 256, v / 16 % 256, 128};
+  });
+  // One colour a widest tile, then another for the rest.
+  const std::string flat = Picture([](std::size_t k) {
+    return k < remap::kTiles[0]       ? Rgb{30, 60, 90}
+           : k < 2 * remap::kTiles[0] ? Rgb{0, 0, 0}
+                                      : Rgb{255, 255, 255};
+  });
+  // Pixels halfway between the first two signatures on both sides of every
+  // smallest tile's border, grain elsewhere.
+  const std::size_t smallest = remap::kTiles[remap::kLevels - 1];
+  const std::string halfway = Picture([&](std::size_t k) {
+    return k % smallest == 0 || k % smallest == smallest - 1 ? Rgb{101, 150, 90} : Grained(k);
+  });
+  std::vector<Rgb> tie = {{100, 150, 90}, {102, 150, 90}};
+  const std::vector<Rgb> spread = Spread(400, 1);
+  tie.insert(tie.end(), spread.begin(), spread.end());
+
+  std::vector<Rgb> boxes;  // on the boxes of the first tile of every level
+  for (const std::uint64_t tile : remap::kTiles) {
+    const std::vector<Rgb> box = OnTheBox(grained, 0, tile);
+    boxes.insert(boxes.end(), box.begin(), box.end());
+  }
+  const std::vector<Rgb> more = Spread(100, 2, 30, 230);
+  boxes.insert(boxes.end(), more.begin(), more.end());
+
+  std::vector<Rgb> duplicates = Spread(150, 3);
+  for (int i = 0; i < 150; ++i)
+    duplicates.push_back(duplicates[static_cast<std::size_t>(i * 7 % 150)]);
+
+  // Over 4096 kept in one list: a cluster in the picture's colours, and far
+  // ones that go.
+  std::vector<Rgb> clustered = Spread(6000, 4, 60, 150);
+  const std::vector<Rgb> far = Spread(3000, 5, 200, 255);
+  clustered.insert(clustered.end(), far.begin(), far.end());
+
+  struct Case {
+    const char* name;
+    const std::string& picture;
+    std::vector<Rgb> match;
+  };
+  const Case cases[] = {
+      {"grain, 48 signatures", grained, Spread(48, 6)},
+      {"grain, 300 signatures", grained, Spread(300, 7)},
+      {"grain, on the tiles' boxes", grained, boxes},
+      {"grain, duplicate match colours", grained, duplicates},
+      {"grain, 5000 signatures", grained, Spread(5000, 8)},
+      {"grain, 9000 clustered", grained, clustered},
+      {"halfway across tile borders", halfway, tie},
+      {"gradient, 700 signatures", gradient, Spread(700, 9)},
+      {"one colour a tile", flat, Spread(64, 10)},
+      {"one colour a tile, extremes",
+       flat,
+       {{-15, -15, -15},
+        {255, 255, 255},
+        {0, 0, 0},
+        {-15, 255, -15},
+        {255, -15, 255},
+        {30, 60, 90},
+        {30, 60, 90},
+        {31, 60, 90}}},
+      {"noise, 256 signatures", noise, Spread(256, 11)},
+      {"noise, 4097 signatures", noise, Spread(4097, 12)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Rgb> match = c.match;
+    while (match.size() < 48) match.push_back(match[match.size() % c.match.size()]);
+    ExpectReferenceResult(c.picture, Table(match));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel, testing::ValuesIn(kFastestFirst),

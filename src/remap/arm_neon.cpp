@@ -37,6 +37,11 @@ struct Neon {
     lanes[1] = vshll_high_n_s8(centred, 8);
   }
 
+  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
+                              std::int32_t* index) {
+    return CompactPlainly(values, bound, count, index);
+  }
+
   static void Load(const std::uint8_t* p, Pixels& pixels) {
     for (int g = 0; g < kGroups; ++g) {
       const uint8x16x3_t rgb = vld3q_u8(p + 48 * g);

@@ -1,11 +1,13 @@
 // The remap pass: prepares the signature table once, then runs the fastest
 // kernel this build and processor have. Every kernel gives the same bytes.
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <new>
 
 #include "remap.hpp"
 #include "remap/kernels.hpp"
+#include "remap/sweep.hpp"
 
 namespace remap {
 namespace {
@@ -14,40 +16,64 @@ std::int16_t Lane(std::int32_t component) {
   return static_cast<std::int16_t>(-64 * (component - 128));
 }
 
-// The prepared table and the storage behind it.
-struct PreparedTable {
+// Below this many signatures the full search is about as fast as reading
+// the picture, and pruning could only add work.
+constexpr std::int32_t kPruneFrom = 48;
+
+// Storage for one List of up to `count` signatures.
+struct ListStorage {
+  std::unique_ptr<std::int32_t[]> red, green, blue, norm, offset;
   std::unique_ptr<Match[]> match;
-  std::unique_ptr<std::int32_t[]> offset;
   std::unique_ptr<std::uint32_t[]> colour;
   std::unique_ptr<Chunk[]> chunks;
+
+  List Make(std::size_t count) {
+    for (auto* array : {&red, &green, &blue, &norm, &offset}) {
+      array->reset(new std::int32_t[count]);
+    }
+    match.reset(new Match[count]);
+    colour.reset(new std::uint32_t[count + kColourSlack]());
+    chunks.reset(new Chunk[(count + kChunk - 1) / kChunk]);
+    return {0,           red.get(),    green.get(),  blue.get(), norm.get(), offset.get(),
+            match.get(), colour.get(), chunks.get(), 0};
+  }
+};
+
+// The prepared table and the storage behind it.
+struct PreparedTable {
+  ListStorage all, level[kLevels];
+  std::unique_ptr<std::int32_t[]> distance, index;
+  Pruning pruning{};
   Table table{};
 };
 
 void Prepare(const Configuration& config, PreparedTable& prepared) {
   const auto count = static_cast<std::size_t>(config.count);
-  const std::size_t chunkCount = (count + kChunk - 1) / kChunk;
-  prepared.match.reset(new Match[count]);
-  prepared.offset.reset(new std::int32_t[count]);
-  prepared.colour.reset(new std::uint32_t[count + kColourSlack]());
-  prepared.chunks.reset(new Chunk[chunkCount]);
+  List& all = prepared.pruning.all;
+  all = prepared.all.Make(count);
+  all.count = config.count;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::int32_t r = config.matchRed[i] - 128, g = config.matchGreen[i] - 128,
-                       b = config.matchBlue[i] - 128;
-    prepared.match[i] = {Lane(config.matchRed[i]), Lane(config.matchGreen[i]),
-                         Lane(config.matchBlue[i]), 0};
-    prepared.offset[i] =
-        (r * r + g * g + b * b) * (1 << kPlaceBits) + static_cast<std::int32_t>(i % kChunk);
-    prepared.colour[i] = (static_cast<std::uint32_t>(config.replaceRed[i]) & 0xFF) |
-                         (static_cast<std::uint32_t>(config.replaceGreen[i]) & 0xFF) << 8 |
-                         (static_cast<std::uint32_t>(config.replaceBlue[i]) & 0xFF) << 16;
+    all.red[i] = config.matchRed[i];
+    all.green[i] = config.matchGreen[i];
+    all.blue[i] = config.matchBlue[i];
+    const std::int32_t r = all.red[i] - 128, g = all.green[i] - 128, b = all.blue[i] - 128;
+    all.norm[i] = (r * r + g * g + b * b) * (1 << kPlaceBits);
+    all.offset[i] = all.norm[i] + static_cast<std::int32_t>(i % kChunk);
+    all.match[i] = {Lane(all.red[i]), Lane(all.green[i]), Lane(all.blue[i]), 0};
+    all.colour[i] = (static_cast<std::uint32_t>(config.replaceRed[i]) & 0xFF) |
+                    (static_cast<std::uint32_t>(config.replaceGreen[i]) & 0xFF) << 8 |
+                    (static_cast<std::uint32_t>(config.replaceBlue[i]) & 0xFF) << 16;
   }
-  for (std::size_t c = 0; c < chunkCount; ++c) {
-    const std::size_t first = c * kChunk;
-    prepared.chunks[c] = {
-        static_cast<std::int32_t>(count - first < kChunk ? count - first : kChunk),
-        &prepared.match[first], &prepared.offset[first], &prepared.colour[first]};
+  Chunked(all);
+  prepared.table = {all.chunks, all.chunkCount, nullptr};
+  if (config.count >= kPruneFrom) {
+    for (int l = 0; l < kLevels; ++l) prepared.pruning.level[l] = prepared.level[l].Make(count);
+    prepared.distance.reset(new std::int32_t[count]);
+    prepared.index.reset(new std::int32_t[count + kIndexSlack]);
+    prepared.pruning.distance = prepared.distance.get();
+    prepared.pruning.index = prepared.index.get();
+    prepared.table.pruning = &prepared.pruning;
   }
-  prepared.table = {prepared.chunks.get(), static_cast<std::int32_t>(chunkCount)};
 }
 
 // The kernel's sweep, or null when this build or processor lacks it.

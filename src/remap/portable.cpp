@@ -22,6 +22,11 @@ struct Portable {
     std::uint32_t colour[kBlock];
   };
 
+  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
+                              std::int32_t* index) {
+    return CompactPlainly(values, bound, count, index);
+  }
+
   static void Load(const std::uint8_t* bytes, Pixels& pixels) {
     for (int j = 0; j < kBlock; ++j) {
       pixels.red[j] = (bytes[3 * j] - 128) * 256;

@@ -19,6 +19,7 @@ namespace remap {
 constexpr std::int32_t kChunk = 4096;      // signatures whose place fits in a key's low bits
 constexpr int kPlaceBits = 13;             // keys are 8192·e + place
 constexpr std::int32_t kColourSlack = 32;  // colour tables stay readable this far past a chunk
+constexpr std::int32_t kIndexSlack = 16;   // a whole vector may be stored at the end of an index
 
 // A match colour as the multiplies take it: -64·m' per component, and a zero
 // so that two 32-bit halves read (red, green) and (blue, 0).
@@ -34,10 +35,40 @@ struct Chunk {
   const std::uint32_t* colour;  // replacement bytes R | G << 8 | B << 16, then zeros
 };
 
+// Signatures in command-line order, with all a search or a further
+// narrowing needs. `offset` holds each one's place in this list.
+struct List {
+  std::int32_t count;
+  std::int32_t *red, *green, *blue;  // match components, -15 to 255
+  std::int32_t* norm;                // 8192·|m'|²
+  std::int32_t* offset;              // norm + place
+  Match* match;
+  std::uint32_t* colour;  // kColourSlack readable entries past the end
+  Chunk* chunks;          // the list in chunks of kChunk
+  std::int32_t chunkCount;
+};
+
+// Tiles of neighbouring pixels in buffer order, from the widest, each
+// narrowing its parent's candidates: the widest narrows the whole table.
+// Each divides the one before, and the smallest holds whole blocks of every
+// kernel and whole runs of 16 pixels.
+constexpr std::uint64_t kTiles[] = {4096, 512, 64};
+constexpr int kLevels = sizeof kTiles / sizeof kTiles[0];
+
+// What pruning works with, all allocated before the sweep: every signature,
+// and room for the candidates at each level of tile.
+struct Pruning {
+  List all;
+  List level[kLevels];
+  std::int32_t* distance;  // scratch, one entry a signature
+  std::int32_t* index;     // scratch, one entry a signature and kIndexSlack more
+};
+
 // The whole signature table, prepared once before the sweep.
 struct Table {
   const Chunk* chunks;
   std::int32_t chunkCount;
+  Pruning* pruning;  // null: every pixel is searched against every signature
 };
 
 }  // namespace remap

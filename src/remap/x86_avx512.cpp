@@ -34,6 +34,28 @@ struct Avx512 {
     __m512i e[kVectors], colour[kVectors];
   };
 
+  // Sixteen values at a time, the places kept packed by one compress.
+  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
+                              std::int32_t* index) {
+    const __m512i limit = _mm512_set1_epi32(bound);
+    const __m512i sixteen = _mm512_set1_epi32(16);
+    __m512i place = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    std::int32_t kept = 0, i = 0;
+    for (; i + 16 <= count; i += 16) {
+      const __mmask16 keep = _mm512_cmple_epi32_mask(_mm512_loadu_si512(values + i), limit);
+      // Compress in a register and store all sixteen: a compressing store to
+      // memory is slow on many processors, and the index has room past its end.
+      _mm512_storeu_si512(index + kept, _mm512_maskz_compress_epi32(keep, place));
+      kept += __builtin_popcount(keep);
+      place = _mm512_add_epi32(place, sixteen);
+    }
+    for (; i < count; ++i) {
+      index[kept] = i;
+      kept += values[i] <= bound ? 1 : 0;
+    }
+    return kept;
+  }
+
   static void Load(const std::uint8_t* p, Pixels& pixels) {
     const __m512i spread = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
     const __m512i toRG = _mm512_broadcast_i32x4(
