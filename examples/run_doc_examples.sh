@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every runnable example of the README (each ```sh block right after a
 # "<!-- runnable -->" line) and of the manual's EXAMPLES, in order, in folder
-# DIR, with `remap` taken from REMAP_DIR. DIR starts with photo.ppm (the
-# bundled sample), photo.jpg and frames/ holding four pictures.
+# DIR, with `remap` and `remap-palette` taken from REMAP_DIR. DIR starts with
+# photo.ppm (the bundled sample), photo.jpg (the same, carrying a comment as
+# many JPEG files do), exported.ppm and commented.ppm (the same with a
+# comment line, as GIMP exports it) and frames/ holding four pictures.
 # Usage: examples/run_doc_examples.sh DIR REMAP_DIR
 set -euo pipefail
 project=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,7 +12,9 @@ dir=$1
 remap_dir=$(cd "$2" && pwd)
 
 cp "$project/examples/sample.ppm" "$dir/photo.ppm"
-convert "$dir/photo.ppm" -quality 95 "$dir/photo.jpg"
+convert "$dir/photo.ppm" -quality 95 -set comment "Lakeside, evening" "$dir/photo.jpg"
+{ printf 'P6\n# Created by GIMP version 2.10.34 PNM plug-in\n'; tail -c +4 "$dir/photo.ppm"; } > "$dir/exported.ppm"
+cp "$dir/exported.ppm" "$dir/commented.ppm"
 mkdir -p "$dir/frames"
 for name in a b c d; do cp "$dir/photo.ppm" "$dir/frames/$name.ppm"; done
 

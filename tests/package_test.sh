@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# `cmake --install` and the Debian package both hold the program and its
-# manual. Exits 77 (skipped) without dpkg-deb.
+# `cmake --install` and the Debian package both hold the program, the palette
+# helper, their manuals, the licence and the changelog, and lintian (when it
+# is installed) finds nothing to say about the package. Exits 77 (skipped)
+# without dpkg-deb.
 # Usage: tests/package_test.sh BUILD_DIR [EMULATOR...]
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -11,7 +13,10 @@ trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" > /dev/null
 [ -x "$work/prefix/bin/remap" ] || { echo "install: no bin/remap"; exit 1; }
-[ -f "$work/prefix/share/man/man1/remap.1" ] || { echo "install: no share/man/man1/remap.1"; exit 1; }
+for path in bin/remap-palette share/man/man1/remap.1.gz share/man/man1/remap-palette.1.gz \
+            share/doc/remap/copyright share/doc/remap/changelog.Debian.gz; do
+  [ -f "$work/prefix/$path" ] || { echo "install: no $path"; exit 1; }
+done
 printf 'P6\n1 1\n255\n\0\0\0' | ${emulator[@]+"${emulator[@]}"} "$work/prefix/bin/remap" 1 '#000000:#010203' |
   cmp -s - <(printf 'P6\n1 1\n255\n\1\2\3') || { echo "installed remap misbehaves"; exit 1; }
 
@@ -19,7 +24,13 @@ printf 'P6\n1 1\n255\n\0\0\0' | ${emulator[@]+"${emulator[@]}"} "$work/prefix/bi
   { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/package/*.deb)
 contents=$(dpkg-deb -c "$deb")
-for path in ./usr/bin/remap ./usr/share/man/man1/remap.1; do
+for path in ./usr/bin/remap ./usr/bin/remap-palette ./usr/share/man/man1/remap.1.gz \
+            ./usr/share/man/man1/remap-palette.1.gz ./usr/share/doc/remap/copyright \
+            ./usr/share/doc/remap/changelog.Debian.gz; do
   grep -q " $path\$" <<< "$contents" || { echo "package lacks $path:"; echo "$contents"; exit 1; }
 done
+if command -v lintian >/dev/null && [ ${#emulator[@]} -eq 0 ]; then
+  # Every tag of warning or error level fails; lower levels are shown.
+  lintian --fail-on error,warning --display-info "$deb" || { echo "lintian objects to the package"; exit 1; }
+fi
 echo "installed and packaged: $(basename "$deb")"

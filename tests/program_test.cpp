@@ -108,6 +108,46 @@ TEST(Program, FailsWithBothMessagesAndStatusOne) {
   }
 }
 
+// "--help" and "--version" answer only as the sole argument; anything else
+// is read as the count, as it always was.
+TEST(Program, AnswersHelpAndVersionOnlyAlone) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    test::Streams streams;
+    int status;
+    std::string out, err;  // out: what standard output starts with
+  };
+  const std::string bad = Lines(kBadSignatureCount, kCouldNotLoadConfiguration);
+  const Case cases[] = {
+      {"--help",
+       {"--help"},
+       {},
+       0,
+       "Usage: remap COUNT SIGNATURE... [-in INPUT] [-out OUTPUT]\n",
+       ""},
+      {"--version", {"--version"}, {}, 0, "remap " REMAP_VERSION "\n", ""},
+      {"-h", {"-h"}, {}, 1, "", bad},
+      {"help", {"help"}, {}, 1, "", bad},
+      {"-version", {"-version"}, {}, 1, "", bad},
+      {"--HELP", {"--HELP"}, {}, 1, "", bad},
+      {"--help with more", {"--help", kSig}, {}, 1, "", bad},
+      {"--version with more", {"--version", "-in", "x"}, {}, 1, "", bad},
+      {"--help to a full device", {"--help"}, test::StdinFrom("/dev/null", "/dev/full"), 1, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScratchDir dir;
+    const test::Run run = Remap(c.args, dir, c.streams);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
+    if (c.out.empty()) {
+      EXPECT_EQ(run.out, "");
+    }
+  }
+}
+
 TEST(Program, RecoloursAPipeAndAFile) {
   test::ScratchDir dir;
   test::Ppm ppm;
