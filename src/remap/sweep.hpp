@@ -94,9 +94,10 @@ inline Box BoxOf(const std::uint8_t* bytes, std::uint64_t pixels) {
 // nearest is within it and kept. Order is kept, so ties still go to the
 // earliest. Never empty: the entry that sets the bound is kept. They are
 // copied into `to` and `to` returned, or, when too few would go to be worth
-// the copy, `from` is returned as it is.
+// the copy, `from` is returned as it is. A `last` list, or a short one, is
+// only searched, so its entries are copied without what narrowing reads.
 template <class K>
-const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& to) {
+const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& to, bool last) {
   const std::int32_t lr = box.lo[0], lg = box.lo[1], lb = box.lo[2];
   const std::int32_t hr = box.hi[0], hg = box.hi[1], hb = box.hi[2];
   // Unaliased, so that the compiler runs the loop over whole vectors.
@@ -119,13 +120,20 @@ const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& t
   if (kept > count - count / kLeastPruned) return from;
   for (std::int32_t k = 0; k < kept; ++k) {
     const std::int32_t i = index[k];
-    to.red[k] = from.red[i];
-    to.green[k] = from.green[i];
-    to.blue[k] = from.blue[i];
-    to.norm[k] = from.norm[i];
     to.offset[k] = from.norm[i] + k % kChunk;
     to.match[k] = from.match[i];
     to.colour[k] = from.colour[i];
+  }
+  // What only a further narrowing reads: not needed for a list that will
+  // only be searched.
+  if (!last && kept > kShortList) {
+    for (std::int32_t k = 0; k < kept; ++k) {
+      const std::int32_t i = index[k];
+      to.red[k] = from.red[i];
+      to.green[k] = from.green[i];
+      to.blue[k] = from.blue[i];
+      to.norm[k] = from.norm[i];
+    }
   }
   to.count = kept;
   Chunked(to);
@@ -165,8 +173,10 @@ void RemapBlocks(std::uint8_t* bytes, std::uint64_t pixels, const Chunk* chunks,
 template <class K>
 void RemapTile(std::uint8_t* bytes, int level, const List& from, Pruning& pruning,
                std::uint64_t& work) {
-  const List& list = Narrowed<K>(from, BoxOf(bytes, kTiles[level]), pruning, pruning.level[level]);
-  if (list.count <= kShortList || level + 1 == kLevels) {
+  const bool last = level + 1 == kLevels;
+  const List& list =
+      Narrowed<K>(from, BoxOf(bytes, kTiles[level]), pruning, pruning.level[level], last);
+  if (list.count <= kShortList || last) {
     work += static_cast<std::uint64_t>(list.count) * kTiles[level];
     RemapBlocks<K>(bytes, kTiles[level], list.chunks, list.chunkCount);
     return;
