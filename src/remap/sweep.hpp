@@ -25,7 +25,6 @@
 #include "remap/table.hpp"
 
 namespace remap {
-
 namespace {
 
 // A widest tile whose search still took more than this share of the full
