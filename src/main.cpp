@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotReadImage);
     return 1;
   }
-  RemapPixels(pixels.get(), std::uint64_t{width} * height, config);
+  RemapPixels(pixels.get(), std::uint64_t{width} * height, config, width);
   if (WriteImage(config.output, width, height, maxval, pixels.get()) != 0) {
     WriteMessage(kCouldNotWriteOutput);
     return 1;

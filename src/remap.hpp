@@ -15,8 +15,11 @@ inline constexpr char kCouldNotWriteOutput[] = "Could not write output.\n";
 // the smallest squared RGB distance; ties go to the earliest signature. Needs
 // config.count >= 1. Uses the fastest kernel this build and processor have;
 // all give the same bytes. The signature table is prepared once, before the
-// sweep; nothing is allocated during it.
-void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config);
+// sweep; nothing is allocated during it. `width`, the pixels in a row of the
+// picture (0 when not known), only lets large tables be pruned over squares
+// of pixels instead of runs along rows.
+void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config,
+                 std::uint64_t width = 0);
 
 // The kernels: the plain loop (everywhere), AVX2 and AVX-512 with VNNI
 // (x86-64, chosen at run time), NEON (aarch64).
@@ -33,4 +36,4 @@ bool HasKernel(RemapKernel kernel);
 // RemapPixels with one chosen kernel. Returns false, touching nothing, when
 // HasKernel(kernel) is false.
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
-                     const Configuration& config);
+                     const Configuration& config, std::uint64_t width = 0);

@@ -115,8 +115,9 @@ struct Neon {
 
 }  // namespace
 
-void SweepNeon(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table) {
-  Sweep<Neon>(pixels, pixelCount, table);
+void SweepNeon(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+               const Table& table) {
+  Sweep<Neon>(pixels, pixelCount, width, table);
 }
 
 }  // namespace remap

@@ -123,17 +123,18 @@ const char* KernelName(RemapKernel kernel) {
 bool HasKernel(RemapKernel kernel) { return remap::SweepFor(kernel) != nullptr; }
 
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
-                     const Configuration& config) {
+                     const Configuration& config, std::uint64_t width) {
   const remap::SweepFunction sweep = remap::SweepFor(kernel);
   if (sweep == nullptr) return false;
   remap::PreparedTable prepared;
   remap::Prepare(config, prepared);
-  sweep(pixels, pixelCount, prepared.table);
+  sweep(pixels, pixelCount, width, prepared.table);
   return true;
 }
 
-void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config) {
+void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config,
+                 std::uint64_t width) {
   for (RemapKernel kernel : kFastestFirst) {
-    if (RemapPixelsWith(kernel, pixels, pixelCount, config)) return;
+    if (RemapPixelsWith(kernel, pixels, pixelCount, config, width)) return;
   }
 }

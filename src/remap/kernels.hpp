@@ -8,15 +8,21 @@
 
 namespace remap {
 
-using SweepFunction = void (*)(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table);
+// `width`: pixels a row, or 0 when not known.
+using SweepFunction = void (*)(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+                               const Table& table);
 
-void SweepPortable(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table);
+void SweepPortable(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+                   const Table& table);
 #ifdef REMAP_X86_KERNELS
-void SweepAvx2(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table);
-void SweepAvx512(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table);
+void SweepAvx2(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+               const Table& table);
+void SweepAvx512(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+                 const Table& table);
 #endif
 #ifdef REMAP_NEON_KERNEL
-void SweepNeon(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table);
+void SweepNeon(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+               const Table& table);
 #endif
 
 }  // namespace remap

@@ -74,8 +74,9 @@ struct Portable {
 
 }  // namespace
 
-void SweepPortable(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table) {
-  Sweep<Portable>(pixels, pixelCount, table);
+void SweepPortable(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+                   const Table& table) {
+  Sweep<Portable>(pixels, pixelCount, width, table);
 }
 
 }  // namespace remap

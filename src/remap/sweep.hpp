@@ -165,62 +165,133 @@ void RemapBlocks(std::uint8_t* bytes, std::uint64_t pixels, const Chunk* chunks,
   }
 }
 
-// A tile of kTiles[level] pixels whose parent's candidates are `from`:
+// Any run of pixels: whole blocks in place, the rest through a copy on the
+// stack.
+template <class K>
+void RemapRun(std::uint8_t* bytes, std::uint64_t pixels, const Chunk* chunks,
+              std::int32_t chunkCount) {
+  const std::uint64_t whole = pixels / K::kBlock * K::kBlock;
+  RemapBlocks<K>(bytes, whole, chunks, chunkCount);
+  if (whole < pixels) {
+    std::uint8_t tail[K::kBlock * 3] = {};
+    const auto size = static_cast<std::size_t>(3 * (pixels - whole));
+    std::memcpy(tail, bytes + 3 * whole, size);
+    RemapBlock<K>(tail, chunks, chunkCount);
+    std::memcpy(bytes + 3 * whole, tail, size);
+  }
+}
+
+// A tile: `rows` runs of `run` neighbouring pixels, each `stride` pixels
+// after the one before. In a row of a picture, or in a picture whose width
+// is known, as a stack of runs one above the other.
+struct Tile {
+  std::uint8_t* bytes;
+  std::uint64_t run, rows, stride;
+
+  std::uint8_t* Row(std::uint64_t row) const { return bytes + 3 * row * stride; }
+};
+
+inline Box BoxOf(const Tile& tile) {
+  Box box = BoxOf(tile.Row(0), tile.run);
+  for (std::uint64_t row = 1; row < tile.rows; ++row) {
+    const Box more = BoxOf(tile.Row(row), tile.run);
+    for (int c = 0; c < 3; ++c) {
+      box.lo[c] = Min(box.lo[c], more.lo[c]);
+      box.hi[c] = Max(box.hi[c], more.hi[c]);
+    }
+  }
+  return box;
+}
+
+// A tile at `level` of `shapes` whose parent's candidates are `from`:
 // narrowed, then searched, or split into the next level's tiles while that
 // may narrow the list further. Adds to `work` the pixels times signatures
 // searched.
 template <class K>
-void RemapTile(std::uint8_t* bytes, int level, const List& from, Pruning& pruning,
+void RemapTile(const Tile& tile, const Shape* shapes, int level, const List& from, Pruning& pruning,
                std::uint64_t& work) {
   const bool last = level + 1 == kLevels;
-  const List& list =
-      Narrowed<K>(from, BoxOf(bytes, kTiles[level]), pruning, pruning.level[level], last);
+  const List& list = Narrowed<K>(from, BoxOf(tile), pruning, pruning.level[level], last);
   if (list.count <= kShortList || last) {
-    work += static_cast<std::uint64_t>(list.count) * kTiles[level];
-    RemapBlocks<K>(bytes, kTiles[level], list.chunks, list.chunkCount);
+    work += static_cast<std::uint64_t>(list.count) * tile.run * tile.rows;
+    for (std::uint64_t row = 0; row < tile.rows; ++row) {
+      RemapBlocks<K>(tile.Row(row), tile.run, list.chunks, list.chunkCount);
+    }
     return;
   }
-  for (std::uint64_t k = 0; k < kTiles[level]; k += kTiles[level + 1]) {
-    RemapTile<K>(bytes + 3 * k, level + 1, list, pruning, work);
+  const Shape part = shapes[level + 1];
+  for (std::uint64_t row = 0; row < tile.rows; row += part.rows) {
+    for (std::uint64_t x = 0; x < tile.run; x += part.run) {
+      const Tile sub = {tile.Row(row) + 3 * x, part.run, part.rows, tile.stride};
+      RemapTile<K>(sub, shapes, level + 1, list, pruning, work);
+    }
   }
 }
 
+// Widest tiles, one after another, with pruning resting after tiles where
+// it did not pay.
+struct Rest {
+  int length = 0, left = 0;
+};
+
 template <class K>
-void Sweep(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table) {
-  static_assert(kTiles[kLevels - 1] % K::kBlock == 0 && kTiles[kLevels - 1] % 16 == 0,
+void RemapWidestTile(const Tile& tile, const Shape* shapes, const Table& table, Rest& rest) {
+  if (rest.left > 0) {
+    --rest.left;
+    for (std::uint64_t row = 0; row < tile.rows; ++row) {
+      RemapBlocks<K>(tile.Row(row), tile.run, table.chunks, table.chunkCount);
+    }
+    return;
+  }
+  Pruning& pruning = *table.pruning;
+  std::uint64_t work = 0;
+  RemapTile<K>(tile, shapes, 0, pruning.all, pruning, work);
+  const std::uint64_t fullWork =
+      static_cast<std::uint64_t>(pruning.all.count) * tile.run * tile.rows;
+  if (work > fullWork / kWorthPruning) {
+    rest.length = Min(2 * rest.length + 1, kLongestRest);
+    rest.left = rest.length;
+  } else {
+    rest.length = 0;
+  }
+}
+
+// `width`: pixels a row, or 0 when not known.
+template <class K>
+void Sweep(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+           const Table& table) {
+  static_assert(kRowTiles[kLevels - 1].run % K::kBlock == 0 &&
+                    kSquareTiles[kLevels - 1].run % K::kBlock == 0 &&
+                    kRowTiles[kLevels - 1].run % 16 == 0 && kSquareTiles[kLevels - 1].run % 16 == 0,
                 "tiles hold whole blocks");
   std::uint64_t k = 0;
   if (table.pruning != nullptr) {
-    Pruning& pruning = *table.pruning;
-    const std::uint64_t fullWork = static_cast<std::uint64_t>(pruning.all.count) * kTiles[0];
-    int rest = 0, resting = 0;
-    for (; pixelCount - k >= kTiles[0]; k += kTiles[0]) {
-      std::uint8_t* tile = pixels + 3 * k;
-      if (resting > 0) {
-        --resting;
-        RemapBlocks<K>(tile, kTiles[0], table.chunks, table.chunkCount);
-        continue;
-      }
-      std::uint64_t work = 0;
-      RemapTile<K>(tile, 0, pruning.all, pruning, work);
-      if (work > fullWork / kWorthPruning) {
-        rest = Min(2 * rest + 1, kLongestRest);
-        resting = rest;
-      } else {
-        rest = 0;
+    Rest rest;
+    const Shape square = kSquareTiles[0];
+    if (width >= square.run) {
+      // Bands of square tiles; what is left of each row beside them is
+      // searched in full, and the rows below the last band go on along rows.
+      const std::uint64_t columns = width / square.run, rows = pixelCount / width;
+      for (std::uint64_t band = 0; band + square.rows <= rows; band += square.rows) {
+        std::uint8_t* start = pixels + 3 * band * width;
+        for (std::uint64_t c = 0; c < columns; ++c) {
+          const Tile tile = {start + 3 * c * square.run, square.run, square.rows, width};
+          RemapWidestTile<K>(tile, kSquareTiles, table, rest);
+        }
+        for (std::uint64_t row = 0; row < square.rows && columns * square.run < width; ++row) {
+          RemapRun<K>(start + 3 * (row * width + columns * square.run),
+                      width - columns * square.run, table.chunks, table.chunkCount);
+        }
+        k += square.rows * width;
       }
     }
+    const Shape along = kRowTiles[0];
+    for (; pixelCount - k >= along.run; k += along.run) {
+      const Tile tile = {pixels + 3 * k, along.run, 1, along.run};
+      RemapWidestTile<K>(tile, kRowTiles, table, rest);
+    }
   }
-  const std::uint64_t whole = (pixelCount - k) / K::kBlock * K::kBlock;
-  RemapBlocks<K>(pixels + 3 * k, whole, table.chunks, table.chunkCount);
-  k += whole;
-  if (k < pixelCount) {
-    std::uint8_t tail[K::kBlock * 3] = {};
-    const auto bytes = static_cast<std::size_t>(3 * (pixelCount - k));
-    std::memcpy(tail, pixels + 3 * k, bytes);
-    RemapBlock<K>(tail, table.chunks, table.chunkCount);
-    std::memcpy(pixels + 3 * k, tail, bytes);
-  }
+  RemapRun<K>(pixels + 3 * k, pixelCount - k, table.chunks, table.chunkCount);
 }
 
 }  // namespace

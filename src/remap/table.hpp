@@ -48,12 +48,19 @@ struct List {
   std::int32_t chunkCount;
 };
 
-// Tiles of neighbouring pixels in buffer order, from the widest, each
-// narrowing its parent's candidates: the widest narrows the whole table.
-// Each divides the one before, and the smallest holds whole blocks of every
-// kernel and whole runs of 16 pixels.
-constexpr std::uint64_t kTiles[] = {4096, 512, 64};
-constexpr int kLevels = sizeof kTiles / sizeof kTiles[0];
+// Pruning narrows the table over levels of ever smaller tiles of
+// neighbouring pixels: `rows` runs of `run` pixels, one above the other.
+struct Shape {
+  std::uint64_t run, rows;
+};
+// Widest first, each dividing the one before: along a row where the
+// picture's width is not known, and as squares, then bands, then runs where
+// it is (a square's colours lie much closer together than a row's). The
+// smallest holds whole blocks of every kernel and of 16 pixels.
+constexpr Shape kRowTiles[] = {{4096, 1}, {512, 1}, {64, 1}};
+constexpr Shape kSquareTiles[] = {{256, 64}, {64, 8}, {64, 1}};
+constexpr int kLevels = sizeof kRowTiles / sizeof kRowTiles[0];
+static_assert(sizeof kSquareTiles == sizeof kRowTiles, "one list per level");
 
 // What pruning works with, all allocated before the sweep: every signature,
 // and room for the candidates at each level of tile.

@@ -110,8 +110,9 @@ struct Avx2 {
 
 }  // namespace
 
-void SweepAvx2(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table) {
-  Sweep<Avx2>(pixels, pixelCount, table);
+void SweepAvx2(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+               const Table& table) {
+  Sweep<Avx2>(pixels, pixelCount, width, table);
 }
 
 }  // namespace remap

@@ -128,8 +128,9 @@ struct Avx512 {
 
 }  // namespace
 
-void SweepAvx512(std::uint8_t* pixels, std::uint64_t pixelCount, const Table& table) {
-  Sweep<Avx512>(pixels, pixelCount, table);
+void SweepAvx512(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
+                 const Table& table) {
+  Sweep<Avx512>(pixels, pixelCount, width, table);
 }
 
 }  // namespace remap
