@@ -47,8 +47,14 @@ inline void Chunked(List& list) {
   }
 }
 
-inline std::int32_t Max(std::int32_t a, std::int32_t b) { return a > b ? a : b; }
-inline std::int32_t Min(std::int32_t a, std::int32_t b) { return a < b ? a : b; }
+template <typename T>
+constexpr T Max(T a, T b) {
+  return a > b ? a : b;
+}
+template <typename T>
+constexpr T Min(T a, T b) {
+  return a < b ? a : b;
+}
 
 inline std::int32_t CompactPlainly(const std::int32_t* values, std::int32_t bound,
                                    std::int32_t count, std::int32_t* index) {
@@ -79,8 +85,8 @@ inline Box BoxOf(const std::uint8_t* bytes, std::uint64_t pixels) {
   }
   Box box = {{255, 255, 255}, {0, 0, 0}};
   for (int j = 0; j < 48; ++j) {
-    box.lo[j % 3] = Min(box.lo[j % 3], lo[j]);
-    box.hi[j % 3] = Max(box.hi[j % 3], hi[j]);
+    box.lo[j % 3] = Min<std::int32_t>(box.lo[j % 3], lo[j]);
+    box.hi[j % 3] = Max<std::int32_t>(box.hi[j % 3], hi[j]);
   }
   return box;
 }
@@ -191,27 +197,57 @@ struct Tile {
   std::uint8_t* Row(std::uint64_t row) const { return bytes + 3 * row * stride; }
 };
 
-inline Box BoxOf(const Tile& tile) {
-  Box box = BoxOf(tile.Row(0), tile.run);
-  for (std::uint64_t row = 1; row < tile.rows; ++row) {
-    const Box more = BoxOf(tile.Row(row), tile.run);
-    for (int c = 0; c < 3; ++c) {
-      box.lo[c] = Min(box.lo[c], more.lo[c]);
-      box.hi[c] = Max(box.hi[c], more.hi[c]);
+// The boxes of the smallest tiles of a widest tile, found once and joined
+// for the larger tiles, so that each pixel is read once for them.
+constexpr std::uint64_t kSmallest = kRowTiles[kLevels - 1].run;
+static_assert(kSquareTiles[kLevels - 1].run == kSmallest && kRowTiles[kLevels - 1].rows == 1 &&
+                  kSquareTiles[kLevels - 1].rows == 1,
+              "both layouts end in the same runs");
+constexpr std::uint64_t kMostSmallest =
+    Max(kRowTiles[0].run * kRowTiles[0].rows, kSquareTiles[0].run* kSquareTiles[0].rows) /
+    kSmallest;
+
+struct Boxes {
+  Box box[kMostSmallest];
+  std::uint64_t across;  // smallest tiles in a row of the widest tile
+
+  explicit Boxes(const Tile& widest) : across(widest.run / kSmallest) {
+    for (std::uint64_t row = 0; row < widest.rows; ++row) {
+      for (std::uint64_t j = 0; j < across; ++j) {
+        box[row * across + j] = BoxOf(widest.Row(row) + 3 * j * kSmallest, kSmallest);
+      }
     }
   }
-  return box;
-}
+
+  // The box of `rows` runs of `run` pixels from row `top`, pixel `left` of
+  // the widest tile.
+  Box Of(std::uint64_t top, std::uint64_t left, std::uint64_t run, std::uint64_t rows) const {
+    Box joined = {{255, 255, 255}, {0, 0, 0}};
+    for (std::uint64_t row = top; row < top + rows; ++row) {
+      for (std::uint64_t j = left / kSmallest; j < (left + run) / kSmallest; ++j) {
+        const Box& more = box[row * across + j];
+        for (int c = 0; c < 3; ++c) {
+          joined.lo[c] = Min(joined.lo[c], more.lo[c]);
+          joined.hi[c] = Max(joined.hi[c], more.hi[c]);
+        }
+      }
+    }
+    return joined;
+  }
+};
 
 // A tile at `level` of `shapes` whose parent's candidates are `from`:
 // narrowed, then searched, or split into the next level's tiles while that
 // may narrow the list further. Adds to `work` the pixels times signatures
 // searched.
+// `top` and `left` place the tile in the widest tile whose `boxes` are given.
 template <class K>
-void RemapTile(const Tile& tile, const Shape* shapes, int level, const List& from, Pruning& pruning,
+void RemapTile(const Tile& tile, std::uint64_t top, std::uint64_t left, const Boxes& boxes,
+               const Shape* shapes, int level, const List& from, Pruning& pruning,
                std::uint64_t& work) {
   const bool last = level + 1 == kLevels;
-  const List& list = Narrowed<K>(from, BoxOf(tile), pruning, pruning.level[level], last);
+  const List& list = Narrowed<K>(from, boxes.Of(top, left, tile.run, tile.rows), pruning,
+                                 pruning.level[level], last);
   if (list.count <= kShortList || last) {
     work += static_cast<std::uint64_t>(list.count) * tile.run * tile.rows;
     for (std::uint64_t row = 0; row < tile.rows; ++row) {
@@ -223,7 +259,7 @@ void RemapTile(const Tile& tile, const Shape* shapes, int level, const List& fro
   for (std::uint64_t row = 0; row < tile.rows; row += part.rows) {
     for (std::uint64_t x = 0; x < tile.run; x += part.run) {
       const Tile sub = {tile.Row(row) + 3 * x, part.run, part.rows, tile.stride};
-      RemapTile<K>(sub, shapes, level + 1, list, pruning, work);
+      RemapTile<K>(sub, top + row, left + x, boxes, shapes, level + 1, list, pruning, work);
     }
   }
 }
@@ -245,7 +281,8 @@ void RemapWidestTile(const Tile& tile, const Shape* shapes, const Table& table, 
   }
   Pruning& pruning = *table.pruning;
   std::uint64_t work = 0;
-  RemapTile<K>(tile, shapes, 0, pruning.all, pruning, work);
+  const Boxes boxes(tile);
+  RemapTile<K>(tile, 0, 0, boxes, shapes, 0, pruning.all, pruning, work);
   const std::uint64_t fullWork =
       static_cast<std::uint64_t>(pruning.all.count) * tile.run * tile.rows;
   if (work > fullWork / kWorthPruning) {
