@@ -96,6 +96,10 @@ struct Neon {
     }
   }
 
+  static void Distances(const Best& best, std::int32_t* e) {
+    for (int v = 0; v < 4 * kGroups; ++v) vst1q_s32(e + 4 * v, best.e[v]);
+  }
+
   static void Store(const Best& best, std::uint8_t* p) {
     const uint8x16_t every4th = vld1q_u8(kEvery4th);
     for (int g = 0; g < kGroups; ++g) {

@@ -63,6 +63,10 @@ struct Portable {
     }
   }
 
+  static void Distances(const Best& best, std::int32_t* e) {
+    for (int j = 0; j < kBlock; ++j) e[j] = best.e[j];
+  }
+
   static void Store(const Best& best, std::uint8_t* bytes) {
     for (int j = 0; j < kBlock; ++j) {
       bytes[3 * j] = static_cast<std::uint8_t>(best.colour[j]);

@@ -11,6 +11,7 @@
 //   K::Lookup(keys, chunk, best)                distance and colour of those keys
 //   K::KeepNearer(candidate, best)              where candidate is strictly nearer, take it
 //   K::Store(best, bytes)                       colours back into the block
+//   K::Distances(best, e)                       best's e = |m'|² - 2 p'·m' per pixel
 // and, for pruning, K::Compact(values, bound, count, index): the places of
 // the values no more than bound, in order, into index; returns how many
 // (CompactPlainly does it without vectors).
@@ -36,6 +37,11 @@ constexpr int kLongestRest = 16;  // widest tiles
 constexpr std::int32_t kLeastPruned = 4;
 // A list this short is searched as it is, not narrowed further.
 constexpr std::int32_t kShortList = 16;
+// A run whose parent's list is this long tries its neighbour's distance
+// first; `kUnknown` is the guess when there is no neighbour to go by (large
+// enough to try nothing, small enough to add a quarter to).
+constexpr std::int32_t kWorthGuessing = 48;
+constexpr std::int32_t kUnknown = INT32_MAX / 2;
 
 // Fills in a list's chunks from its entries.
 inline void Chunked(List& list) {
@@ -101,8 +107,9 @@ inline Box BoxOf(const std::uint8_t* bytes, std::uint64_t pixels) {
 // copied into `to` and `to` returned, or, when too few would go to be worth
 // the copy, `from` is returned as it is. A `last` list, or a short one, is
 // only searched, so its entries are copied without what narrowing reads.
-template <class K>
-const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& to, bool last) {
+// Fills pruning.distance with each entry's smallest squared distance to the
+// box, and returns the box's bound.
+inline std::int32_t Measure(const List& from, const Box& box, Pruning& pruning) {
   const std::int32_t lr = box.lo[0], lg = box.lo[1], lb = box.lo[2];
   const std::int32_t hr = box.hi[0], hg = box.hi[1], hb = box.hi[2];
   // Unaliased, so that the compiler runs the loop over whole vectors.
@@ -120,8 +127,18 @@ const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& t
     bound = Min(bound, fr * fr + fg * fg + fb * fb);
     near[i] = nr * nr + ng * ng + nb * nb;
   }
+  return bound;
+}
+
+// The entries of `from` whose distance (from Measure) is within `bound`,
+// copied into `to`, or `from` itself when too few would go to be worth the
+// copy. A `last` list, or a short one, is only searched, so its entries are
+// copied without what narrowing reads.
+template <class K>
+const List& Kept(const List& from, std::int32_t bound, Pruning& pruning, List& to, bool last) {
+  const std::int32_t count = from.count;
   const std::int32_t* index = pruning.index;
-  const std::int32_t kept = K::Compact(near, bound, count, pruning.index);
+  const std::int32_t kept = K::Compact(pruning.distance, bound, count, pruning.index);
   if (kept > count - count / kLeastPruned) return from;
   for (std::int32_t k = 0; k < kept; ++k) {
     const std::int32_t i = index[k];
@@ -145,9 +162,16 @@ const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& t
   return to;
 }
 
-// Needs at least one chunk.
 template <class K>
-void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCount) {
+const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& to, bool last) {
+  return Kept<K>(from, Measure(from, box, pruning), pruning, to, last);
+}
+
+// Needs at least one chunk. With `farthest`, raises it to the largest
+// squared distance of a pixel of the block to the signature it took.
+template <class K>
+void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCount,
+                std::int32_t* farthest = nullptr) {
   typename K::Pixels pixels;
   K::Load(bytes, pixels);
   typename K::Keys keys;
@@ -160,14 +184,24 @@ void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCoun
     K::Lookup(keys, chunks[c], candidate);
     K::KeepNearer(candidate, best);
   }
+  if (farthest != nullptr) {
+    // |p - m|² = |p'|² + e, with p' and m' centred on 128.
+    std::int32_t e[K::kBlock];
+    K::Distances(best, e);
+    for (int j = 0; j < K::kBlock; ++j) {
+      const std::int32_t r = bytes[3 * j] - 128, g = bytes[3 * j + 1] - 128,
+                         b = bytes[3 * j + 2] - 128;
+      *farthest = Max(*farthest, e[j] + r * r + g * g + b * b);
+    }
+  }
   K::Store(best, bytes);
 }
 
 template <class K>
 void RemapBlocks(std::uint8_t* bytes, std::uint64_t pixels, const Chunk* chunks,
-                 std::int32_t chunkCount) {
+                 std::int32_t chunkCount, std::int32_t* farthest = nullptr) {
   for (std::uint64_t k = 0; k < pixels; k += K::kBlock) {
-    RemapBlock<K>(bytes + 3 * k, chunks, chunkCount);
+    RemapBlock<K>(bytes + 3 * k, chunks, chunkCount, farthest);
   }
 }
 
@@ -240,15 +274,60 @@ struct Boxes {
 // narrowed, then searched, or split into the next level's tiles while that
 // may narrow the list further. Adds to `work` the pixels times signatures
 // searched.
+// A run of the smallest tiles. The run searched before it, its neighbour,
+// passes on in `guess` the largest distance any of its pixels had to the
+// signature it took; neighbours being alike, the entries within a little
+// more than that of this run's box are tried first, on a copy. The result
+// stands when no pixel found its signature farther than that: every entry
+// left out is then strictly farther from every pixel. Otherwise the distance
+// found bounds each pixel's nearest, and the run is searched again against
+// the entries within it. `guess` leaves with this run's largest distance.
+// A short list is searched as it is.
+template <class K>
+void RemapRun(const Tile& run, const Box& box, const List& from, Pruning& pruning,
+              std::uint64_t& work, std::int32_t& guess) {
+  List& to = pruning.level[kLevels - 1];
+  std::int32_t bound = Measure(from, box, pruning);
+  if (from.count < kWorthGuessing) {
+    const List& list = Kept<K>(from, bound, pruning, to, true);
+    RemapBlocks<K>(run.bytes, kSmallest, list.chunks, list.chunkCount);
+    work += static_cast<std::uint64_t>(list.count) * kSmallest;
+    guess = kUnknown;
+    return;
+  }
+  const std::int32_t hope = guess + guess / 4;
+  if (hope < bound) {
+    const List& tried = Kept<K>(from, hope, pruning, to, true);
+    std::uint8_t copy[kSmallest * 3];
+    std::memcpy(copy, run.bytes, sizeof copy);
+    std::int32_t farthest = 0;
+    RemapBlocks<K>(copy, kSmallest, tried.chunks, tried.chunkCount, &farthest);
+    work += static_cast<std::uint64_t>(tried.count) * kSmallest;
+    if (farthest <= hope) {
+      std::memcpy(run.bytes, copy, sizeof copy);
+      guess = farthest;
+      return;
+    }
+    bound = Min(bound, farthest);
+  }
+  const List& list = Kept<K>(from, bound, pruning, to, true);
+  guess = 0;
+  RemapBlocks<K>(run.bytes, kSmallest, list.chunks, list.chunkCount, &guess);
+  work += static_cast<std::uint64_t>(list.count) * kSmallest;
+}
+
 // `top` and `left` place the tile in the widest tile whose `boxes` are given.
 template <class K>
 void RemapTile(const Tile& tile, std::uint64_t top, std::uint64_t left, const Boxes& boxes,
                const Shape* shapes, int level, const List& from, Pruning& pruning,
-               std::uint64_t& work) {
-  const bool last = level + 1 == kLevels;
-  const List& list = Narrowed<K>(from, boxes.Of(top, left, tile.run, tile.rows), pruning,
-                                 pruning.level[level], last);
-  if (list.count <= kShortList || last) {
+               std::uint64_t& work, std::int32_t& guess) {
+  const Box box = boxes.Of(top, left, tile.run, tile.rows);
+  if (level + 1 == kLevels) {
+    RemapRun<K>(tile, box, from, pruning, work, guess);
+    return;
+  }
+  const List& list = Narrowed<K>(from, box, pruning, pruning.level[level], false);
+  if (list.count <= kShortList) {
     work += static_cast<std::uint64_t>(list.count) * tile.run * tile.rows;
     for (std::uint64_t row = 0; row < tile.rows; ++row) {
       RemapBlocks<K>(tile.Row(row), tile.run, list.chunks, list.chunkCount);
@@ -256,10 +335,12 @@ void RemapTile(const Tile& tile, std::uint64_t top, std::uint64_t left, const Bo
     return;
   }
   const Shape part = shapes[level + 1];
+  std::int32_t neighbour = kUnknown;
   for (std::uint64_t row = 0; row < tile.rows; row += part.rows) {
     for (std::uint64_t x = 0; x < tile.run; x += part.run) {
       const Tile sub = {tile.Row(row) + 3 * x, part.run, part.rows, tile.stride};
-      RemapTile<K>(sub, top + row, left + x, boxes, shapes, level + 1, list, pruning, work);
+      RemapTile<K>(sub, top + row, left + x, boxes, shapes, level + 1, list, pruning, work,
+                   neighbour);
     }
   }
 }
@@ -282,7 +363,8 @@ void RemapWidestTile(const Tile& tile, const Shape* shapes, const Table& table, 
   Pruning& pruning = *table.pruning;
   std::uint64_t work = 0;
   const Boxes boxes(tile);
-  RemapTile<K>(tile, 0, 0, boxes, shapes, 0, pruning.all, pruning, work);
+  std::int32_t guess = kUnknown;
+  RemapTile<K>(tile, 0, 0, boxes, shapes, 0, pruning.all, pruning, work, guess);
   const std::uint64_t fullWork =
       static_cast<std::uint64_t>(pruning.all.count) * tile.run * tile.rows;
   if (work > fullWork / kWorthPruning) {

@@ -95,6 +95,12 @@ struct Avx2 {
     }
   }
 
+  static void Distances(const Best& best, std::int32_t* e) {
+    for (int v = 0; v < kVectors; ++v) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(e + 8 * v), best.e[v]);
+    }
+  }
+
   static void Store(const Best& best, std::uint8_t* p) {
     const __m256i toBytes =
         _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128, 0, 1, 2, 4,

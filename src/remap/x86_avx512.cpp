@@ -114,6 +114,10 @@ struct Avx512 {
     }
   }
 
+  static void Distances(const Best& best, std::int32_t* e) {
+    for (int v = 0; v < kVectors; ++v) _mm512_storeu_si512(e + 16 * v, best.e[v]);
+  }
+
   static void Store(const Best& best, std::uint8_t* p) {
     const __m512i toBytes = _mm512_broadcast_i32x4(
         _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128));
