@@ -16,7 +16,7 @@
 namespace remap {
 namespace {
 
-struct Neon {
+struct Neon : CompactsPlainly {
   static constexpr int kGroups = 1;
   static constexpr int kBlock = 16 * kGroups;
   struct Pixels {
@@ -35,11 +35,6 @@ struct Neon {
     const int8x16_t centred = vreinterpretq_s8_u8(veorq_u8(bytes, vdupq_n_u8(0x80)));
     lanes[0] = vshll_n_s8(vget_low_s8(centred), 8);
     lanes[1] = vshll_high_n_s8(centred, 8);
-  }
-
-  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
-                              std::int32_t* index) {
-    return CompactPlainly(values, bound, count, index);
   }
 
   static void Load(const std::uint8_t* p, Pixels& pixels) {

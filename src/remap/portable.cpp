@@ -9,7 +9,7 @@
 namespace remap {
 namespace {
 
-struct Portable {
+struct Portable : CompactsPlainly {
   static constexpr int kBlock = 8;
   struct Pixels {
     std::int32_t red[kBlock], green[kBlock], blue[kBlock];  // 256·p'
@@ -21,11 +21,6 @@ struct Portable {
     std::int32_t e[kBlock];
     std::uint32_t colour[kBlock];
   };
-
-  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
-                              std::int32_t* index) {
-    return CompactPlainly(values, bound, count, index);
-  }
 
   static void Load(const std::uint8_t* bytes, Pixels& pixels) {
     for (int j = 0; j < kBlock; ++j) {

@@ -14,7 +14,7 @@
 //   K::Distances(best, e)                       best's e = |m'|² - 2 p'·m' per pixel
 // and, for pruning, K::Compact(values, bound, count, index): the places of
 // the values no more than bound, in order, into index; returns how many
-// (CompactPlainly does it without vectors).
+// (a kernel may take it from CompactsPlainly).
 // Each kernel's file includes this header once and instantiates Sweep with its
 // own K, compiled for its own instruction set; everything here has internal
 // linkage so that no other file can end up with that instruction set's code.
@@ -62,15 +62,18 @@ constexpr T Min(T a, T b) {
   return a < b ? a : b;
 }
 
-inline std::int32_t CompactPlainly(const std::int32_t* values, std::int32_t bound,
-                                   std::int32_t count, std::int32_t* index) {
-  std::int32_t kept = 0;
-  for (std::int32_t i = 0; i < count; ++i) {
-    index[kept] = i;
-    kept += values[i] <= bound ? 1 : 0;
+// Compact without vectors, for kernels that have no better way.
+struct CompactsPlainly {
+  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
+                              std::int32_t* index) {
+    std::int32_t kept = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+      index[kept] = i;
+      kept += values[i] <= bound ? 1 : 0;
+    }
+    return kept;
   }
-  return kept;
-}
+};
 
 // The smallest box around the colours of `pixels` pixels (a multiple of 16):
 // lo and hi per component.
@@ -97,18 +100,17 @@ inline Box BoxOf(const std::uint8_t* bytes, std::uint64_t pixels) {
   return box;
 }
 
-// The entries of `from` that can be nearest to a colour in `box`: those
-// whose smallest squared distance to the box is no more than the smallest
-// largest squared distance any entry has to it. Every colour in the box lies
-// within that bound of some entry, so an entry beyond it is strictly farther
-// than the nearest for every pixel in the tile; an entry as near as the
-// nearest is within it and kept. Order is kept, so ties still go to the
-// earliest. Never empty: the entry that sets the bound is kept. They are
-// copied into `to` and `to` returned, or, when too few would go to be worth
-// the copy, `from` is returned as it is. A `last` list, or a short one, is
-// only searched, so its entries are copied without what narrowing reads.
-// Fills pruning.distance with each entry's smallest squared distance to the
-// box, and returns the box's bound.
+// Narrowing a list to a tile: the entries that can be nearest to a colour in
+// the tile's box are those whose smallest squared distance to the box is no
+// more than the box's bound, the smallest largest squared distance any entry
+// has to it. Every colour in the box lies within that bound of some entry,
+// so an entry beyond it is strictly farther than the nearest for every pixel
+// in the tile; an entry as near as the nearest is within it and kept. Order
+// is kept, so ties still go to the earliest. Never empty: the entry that sets
+// the bound is kept. Any other bound on every pixel's nearest serves too.
+//
+// Measure fills pruning.distance with each entry's smallest squared distance
+// to the box, and returns the box's bound.
 inline std::int32_t Measure(const List& from, const Box& box, Pruning& pruning) {
   const std::int32_t lr = box.lo[0], lg = box.lo[1], lb = box.lo[2];
   const std::int32_t hr = box.hi[0], hg = box.hi[1], hb = box.hi[2];
@@ -160,11 +162,6 @@ const List& Kept(const List& from, std::int32_t bound, Pruning& pruning, List& t
   to.count = kept;
   Chunked(to);
   return to;
-}
-
-template <class K>
-const List& Narrowed(const List& from, const Box& box, Pruning& pruning, List& to, bool last) {
-  return Kept<K>(from, Measure(from, box, pruning), pruning, to, last);
 }
 
 // Needs at least one chunk. With `farthest`, raises it to the largest
@@ -231,6 +228,14 @@ struct Tile {
   std::uint8_t* Row(std::uint64_t row) const { return bytes + 3 * row * stride; }
 };
 
+// Every row of `tile` against the chunks.
+template <class K>
+void SearchTile(const Tile& tile, const Chunk* chunks, std::int32_t chunkCount) {
+  for (std::uint64_t row = 0; row < tile.rows; ++row) {
+    RemapBlocks<K>(tile.Row(row), tile.run, chunks, chunkCount);
+  }
+}
+
 // The boxes of the smallest tiles of a widest tile, found once and joined
 // for the larger tiles, so that each pixel is read once for them.
 constexpr std::uint64_t kSmallest = kRowTiles[kLevels - 1].run;
@@ -270,33 +275,23 @@ struct Boxes {
   }
 };
 
-// A tile at `level` of `shapes` whose parent's candidates are `from`:
-// narrowed, then searched, or split into the next level's tiles while that
-// may narrow the list further. Adds to `work` the pixels times signatures
-// searched.
-// A run of the smallest tiles. The run searched before it, its neighbour,
-// passes on in `guess` the largest distance any of its pixels had to the
-// signature it took; neighbours being alike, the entries within a little
-// more than that of this run's box are tried first, on a copy. The result
-// stands when no pixel found its signature farther than that: every entry
-// left out is then strictly farther from every pixel. Otherwise the distance
-// found bounds each pixel's nearest, and the run is searched again against
-// the entries within it. `guess` leaves with this run's largest distance.
-// A short list is searched as it is.
+// A smallest tile. The one searched before it, its neighbour, passes on in
+// `guess` the largest distance any of its pixels had to the signature it
+// took; neighbours being alike, the entries within a little more than that
+// of this tile's box are tried first, on a copy. The result stands when no
+// pixel found its signature farther than that: every entry left out is then
+// strictly farther from every pixel. Otherwise the distance found bounds
+// each pixel's nearest, and the tile is searched again against the entries
+// within it. `guess` leaves with this tile's largest distance. A short list
+// is searched as it is, and leaves no guess.
 template <class K>
-void RemapRun(const Tile& run, const Box& box, const List& from, Pruning& pruning,
-              std::uint64_t& work, std::int32_t& guess) {
+void RemapSmallestTile(const Tile& run, const Box& box, const List& from, Pruning& pruning,
+                       std::uint64_t& work, std::int32_t& guess) {
   List& to = pruning.level[kLevels - 1];
   std::int32_t bound = Measure(from, box, pruning);
-  if (from.count < kWorthGuessing) {
-    const List& list = Kept<K>(from, bound, pruning, to, true);
-    RemapBlocks<K>(run.bytes, kSmallest, list.chunks, list.chunkCount);
-    work += static_cast<std::uint64_t>(list.count) * kSmallest;
-    guess = kUnknown;
-    return;
-  }
+  const bool guessing = from.count >= kWorthGuessing;
   const std::int32_t hope = guess + guess / 4;
-  if (hope < bound) {
+  if (guessing && hope < bound) {
     const List& tried = Kept<K>(from, hope, pruning, to, true);
     std::uint8_t copy[kSmallest * 3];
     std::memcpy(copy, run.bytes, sizeof copy);
@@ -311,11 +306,15 @@ void RemapRun(const Tile& run, const Box& box, const List& from, Pruning& prunin
     bound = Min(bound, farthest);
   }
   const List& list = Kept<K>(from, bound, pruning, to, true);
-  guess = 0;
-  RemapBlocks<K>(run.bytes, kSmallest, list.chunks, list.chunkCount, &guess);
+  guess = guessing ? 0 : kUnknown;
+  RemapBlocks<K>(run.bytes, kSmallest, list.chunks, list.chunkCount, guessing ? &guess : nullptr);
   work += static_cast<std::uint64_t>(list.count) * kSmallest;
 }
 
+// A tile at `level` of `shapes` whose parent's candidates are `from`:
+// narrowed, then searched, or split into the next level's tiles while that
+// may narrow the list further. Adds to `work` the pixels times signatures
+// searched. `guess` is passed on between smallest tiles.
 // `top` and `left` place the tile in the widest tile whose `boxes` are given.
 template <class K>
 void RemapTile(const Tile& tile, std::uint64_t top, std::uint64_t left, const Boxes& boxes,
@@ -323,15 +322,14 @@ void RemapTile(const Tile& tile, std::uint64_t top, std::uint64_t left, const Bo
                std::uint64_t& work, std::int32_t& guess) {
   const Box box = boxes.Of(top, left, tile.run, tile.rows);
   if (level + 1 == kLevels) {
-    RemapRun<K>(tile, box, from, pruning, work, guess);
+    RemapSmallestTile<K>(tile, box, from, pruning, work, guess);
     return;
   }
-  const List& list = Narrowed<K>(from, box, pruning, pruning.level[level], false);
+  const List& list =
+      Kept<K>(from, Measure(from, box, pruning), pruning, pruning.level[level], false);
   if (list.count <= kShortList) {
     work += static_cast<std::uint64_t>(list.count) * tile.run * tile.rows;
-    for (std::uint64_t row = 0; row < tile.rows; ++row) {
-      RemapBlocks<K>(tile.Row(row), tile.run, list.chunks, list.chunkCount);
-    }
+    SearchTile<K>(tile, list.chunks, list.chunkCount);
     return;
   }
   const Shape part = shapes[level + 1];
@@ -355,9 +353,7 @@ template <class K>
 void RemapWidestTile(const Tile& tile, const Shape* shapes, const Table& table, Rest& rest) {
   if (rest.left > 0) {
     --rest.left;
-    for (std::uint64_t row = 0; row < tile.rows; ++row) {
-      RemapBlocks<K>(tile.Row(row), tile.run, table.chunks, table.chunkCount);
-    }
+    SearchTile<K>(tile, table.chunks, table.chunkCount);
     return;
   }
   Pruning& pruning = *table.pruning;

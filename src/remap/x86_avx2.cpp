@@ -14,7 +14,7 @@
 namespace remap {
 namespace {
 
-struct Avx2 {
+struct Avx2 : CompactsPlainly {
   static constexpr int kVectors = 4;
   static constexpr int kBlock = 8 * kVectors;
   struct Pixels {
@@ -28,11 +28,6 @@ struct Avx2 {
   };
 
   static __m256i SixDwords() { return _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0); }
-
-  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
-                              std::int32_t* index) {
-    return CompactPlainly(values, bound, count, index);
-  }
 
   static void Load(const std::uint8_t* p, Pixels& pixels) {
     const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
