@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -46,10 +47,20 @@ void OccupyClosedStandardDescriptors() {
   }
 }
 
+// Past a file-size limit (`ulimit -f`) the system would end the process
+// with a signal, leaving a truncated file and no word of it; ignored, the
+// write fails and is reported like any other.
+void FailWritesPastTheFileSizeLimit() {
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   OccupyClosedStandardDescriptors();
+  FailWritesPastTheFileSizeLimit();
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return Answer(kUsage);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     return Answer("remap " REMAP_VERSION "\n");

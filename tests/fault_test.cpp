@@ -52,6 +52,12 @@ test::Streams Closed(bool in, bool out, bool err) {
   return streams;
 }
 
+test::Streams FileSizeLimit(long bytes) {
+  test::Streams streams;
+  streams.fileSizeLimit = bytes;
+  return streams;
+}
+
 // Small images fail only when the flush reaches the device; large ones
 // already in the raster write.
 TEST(Faults, OutputThatCannotTakeTheImage) {
@@ -64,9 +70,12 @@ TEST(Faults, OutputThatCannotTakeTheImage) {
       {"-out /dev/full", {"-out", "/dev/full"}, {}},
       {"standard output /dev/full", {}, test::StdinFrom("/dev/null", "/dev/full")},
       {"standard output closed", {}, Closed(false, true, false)},
+      // Room for the messages, not for the large image.
+      {"file-size limit", {"-out", "out.ppm"}, FileSizeLimit(4096)},
   };
   for (const int side : {2, 300}) {
     for (const Case& c : cases) {
+      if (c.streams.fileSizeLimit > 0 && side == 2) continue;
       SCOPED_TRACE(std::string(c.name) + ", side " + std::to_string(side));
       const Scene scene(Image(side, side).Bytes());
       std::vector<std::string> args = {"1", kSig, "-in", "in.ppm"};

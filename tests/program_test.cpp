@@ -2,6 +2,7 @@
 // in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,68 @@ TEST(Program, RecoloursAPipeAndAFile) {
   EXPECT_EQ(files.out, "");
   EXPECT_EQ(test::ReadFile(dir / "out.ppm"), expected);
   EXPECT_EQ(test::ReadFile(dir / "in.ppm"), ppm.Bytes());
+
+  // Standard output on a device is no file that could be the input.
+  const test::Run toNull =
+      Remap({"1", kSig, "-in", "in.ppm"}, dir, test::StdinFrom("in.ppm", "/dev/null"));
+  EXPECT_EQ(toNull.status, 0);
+  EXPECT_EQ(toNull.err, "");
+}
+
+// Large palettes through the whole program, which knows the picture's width:
+// snapped and duplicated palettes on swatches, palette rows and exact
+// matches, widths past 256 that are not multiples of it.
+TEST(Program, RemapsLargePalettesExactly) {
+  using reference::PaletteKind;
+  using reference::PictureKind;
+  struct Case {
+    PaletteKind palette;
+    PictureKind picture;
+    int count;
+    std::size_t width, height;
+  };
+  const Case cases[] = {
+      {PaletteKind::kSnapped, PictureKind::kPaletteRow, 64, 64, 64},
+      {PaletteKind::kDuplicated, PictureKind::kExact, 48, 4096, 1},
+      {PaletteKind::kSnapped, PictureKind::kSwatches, 343, 1000, 150},
+      {PaletteKind::kDuplicated, PictureKind::kSwatches, 2500, 300, 200},
+      {PaletteKind::kSpread, PictureKind::kSmooth, 1500, 1100, 70},
+  };
+  unsigned seed = 100;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.count << " signatures, " << c.width << " x " << c.height);
+    const reference::Scene scene =
+        reference::MakeScene(c.palette, c.picture, c.count, c.width, c.height, ++seed);
+    // A component as "%02x" reads it back: -15 is "-f".
+    auto hex = [](std::int32_t v) {
+      char text[4];
+      std::snprintf(text, sizeof text, v < 0 ? "-%x" : "%02x",
+                    static_cast<unsigned>(v < 0 ? -v : v));
+      return std::string(text);
+    };
+    const Configuration& t = scene.config;
+    std::vector<std::string> args = {std::to_string(c.count)};
+    for (std::size_t i = 0; i < static_cast<std::size_t>(c.count); ++i) {
+      args.push_back("#" + hex(t.matchRed[i]) + hex(t.matchGreen[i]) + hex(t.matchBlue[i]) + ":#" +
+                     hex(t.replaceRed[i] & 0xFF) + hex(t.replaceGreen[i] & 0xFF) +
+                     hex(t.replaceBlue[i] & 0xFF));
+    }
+    test::Ppm ppm;
+    ppm.width = std::to_string(c.width);
+    ppm.height = std::to_string(c.height);
+    ppm.raster = scene.raster;
+    test::ScratchDir dir;
+    test::WriteFile(dir / "in.ppm", ppm.Bytes());
+    args.insert(args.end(), {"-in", "in.ppm", "-out", "out.ppm"});
+    const test::Run run = Remap(args, dir);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    std::string raster = scene.raster;
+    reference::ReferenceRemapByColour(reinterpret_cast<std::uint8_t*>(&raster[0]),
+                                      c.width * c.height, scene.config);
+    const std::string expected = "P6\n" + ppm.width + " " + ppm.height + "\n255\n" + raster;
+    EXPECT_TRUE(test::ReadFile(dir / "out.ppm") == expected);
+  }
 }
 
 TEST(Program, KeepsMaxvalAndWritesTheCanonicalHeader) {
@@ -187,19 +250,30 @@ TEST(Program, LeavesItsInputAloneWhenAlsoNamedAsOutput) {
   struct Case {
     const char* name;
     std::vector<std::string> args;
-    std::string in;
+    std::string in, out;  // standard input and output: a path in the folder
+    int outFlags;
   };
+  const int kTruncate = O_WRONLY | O_CREAT | O_TRUNC, kAppend = O_WRONLY | O_APPEND,
+            kReadWrite = O_RDWR;
   const Case cases[] = {
-      {"-in then -out", {"1", kSig, "-in", "a.ppm", "-out", "./a.ppm"}, "/dev/null"},
-      {"-out then -in", {"1", kSig, "-out", "a.ppm", "-in", "a.ppm"}, "/dev/null"},
-      {"standard input", {"1", kSig, "-out", "a.ppm"}, "a.ppm"},
+      {"-in then -out", {"1", kSig, "-in", "a.ppm", "-out", "./a.ppm"}, "/dev/null", "", kTruncate},
+      {"-out then -in", {"1", kSig, "-out", "a.ppm", "-in", "a.ppm"}, "/dev/null", "", kTruncate},
+      {"standard input", {"1", kSig, "-out", "a.ppm"}, "a.ppm", "", kTruncate},
+      {"-in, standard output appends", {"1", kSig, "-in", "a.ppm"}, "/dev/null", "a.ppm", kAppend},
+      {"-in, standard output read-write",
+       {"1", kSig, "-in", "a.ppm"},
+       "/dev/null",
+       "a.ppm",
+       kReadWrite},
+      {"standard input and output", {"1", kSig}, "a.ppm", "a.ppm", kAppend},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::ScratchDir dir;
     test::WriteFile(dir / "a.ppm", kImage);
-    const test::Run run =
-        Remap(c.args, dir, test::StdinFrom(c.in == "a.ppm" ? dir / "a.ppm" : c.in));
+    test::Streams streams = test::StdinFrom(c.in, c.out);
+    streams.outFlags = c.outFlags;
+    const test::Run run = Remap(c.args, dir, streams);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, Lines(kSameInputAndOutput, kCouldNotLoadConfiguration));
     EXPECT_EQ(test::ReadFile(dir / "a.ppm"), kImage);

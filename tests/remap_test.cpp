@@ -88,7 +88,7 @@ class EveryKernel : public testing::TestWithParam<RemapKernel> {
                              std::initializer_list<std::uint64_t> widths = {0}) {
     const std::uint64_t count = raster.size() / 3;
     Pixels expected(raster.begin(), raster.end());
-    reference::ReferenceRemap(expected.data(), count, config);
+    reference::ReferenceRemapByColour(expected.data(), count, config);
     for (const std::uint64_t width : widths) {
       SCOPED_TRACE(width);
       Pixels actual(raster.begin(), raster.end());
@@ -329,6 +329,43 @@ TEST_P(EveryKernel, KeepsTheRuleWherePruningCouldCutCorners) {
     std::vector<Rgb> match = c.match;
     while (match.size() < 48) match.push_back(match[match.size() % c.match.size()]);
     ExpectReferenceResult(c.picture, Table(match), {0, kWidth});
+  }
+}
+
+// The palettes and pictures people bring, at widths that are not multiples
+// of any tile or block, told and not told the width: flat areas and exact
+// matches (distance 0) beside busy ones, duplicates that must tie.
+TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
+  using reference::PaletteKind;
+  using reference::PictureKind;
+  struct Case {
+    PaletteKind palette;
+    PictureKind picture;
+    int count;
+    std::size_t width, height;
+  };
+  const Case cases[] = {
+      {PaletteKind::kSnapped, PictureKind::kPaletteRow, 64, 64, 64},
+      {PaletteKind::kDuplicated, PictureKind::kExact, 48, 4096, 1},
+      {PaletteKind::kSnapped, PictureKind::kSwatches, 125, 300, 70},
+      {PaletteKind::kSnapped, PictureKind::kExact, 512, 1000, 20},
+      {PaletteKind::kDuplicated, PictureKind::kSwatches, 700, 257, 130},
+      {PaletteKind::kDuplicated, PictureKind::kPaletteRow, 3000, 700, 9},
+      {PaletteKind::kClustered, PictureKind::kSmooth, 300, 513, 65},
+      {PaletteKind::kClustered, PictureKind::kExact, 2000, 640, 66},
+      {PaletteKind::kSpread, PictureKind::kSmooth, 1024, 600, 67},
+      {PaletteKind::kSpread, PictureKind::kSwatches, 4500, 520, 64},
+      {PaletteKind::kSpread, PictureKind::kNoise, 96, 333, 70},
+      {PaletteKind::kSnapped, PictureKind::kNoise, 4096, 259, 17},
+  };
+  unsigned seed = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "palette " << static_cast<int>(c.palette) << ", picture "
+                                    << static_cast<int>(c.picture) << ", " << c.count
+                                    << " signatures, " << c.width << " x " << c.height);
+    const reference::Scene scene =
+        reference::MakeScene(c.palette, c.picture, c.count, c.width, c.height, ++seed);
+    ExpectReferenceResult(scene.raster, scene.config, {0, c.width});
   }
 }
 

@@ -60,8 +60,10 @@ struct Streams {
   std::string in = "/dev/null";
   std::optional<std::string> piped;  // when set, standard input is a pipe holding these bytes
   std::string out;                   // empty: captured into Run::out
+  int outFlags = O_WRONLY | O_CREAT | O_TRUNC;  // how `out` is opened: `>`; `>>`, `1<>` differ
   bool closeIn = false, closeOut = false, closeErr = false;
   long addressSpaceMiB = 0;  // when set, the child's address space is limited to this
+  long fileSizeLimit = 0;    // when set, no file may grow past this many bytes (`ulimit -f`)
 };
 
 inline Streams PipedIn(std::string bytes) {
@@ -100,8 +102,8 @@ inline Run RunProgram(const std::string& program, const std::vector<std::string>
   if (pid == 0) {
     if (chdir(dir.path().c_str()) != 0) _exit(127);
     const int in = streams.piped ? pipeEnds[0] : open(streams.in.c_str(), O_RDONLY);
-    const int out = open(streams.out.empty() ? outPath.c_str() : streams.out.c_str(),
-                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out = streams.out.empty() ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                        : open(streams.out.c_str(), streams.outFlags, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);
     dup2(out, 1);
@@ -116,6 +118,11 @@ inline Run RunProgram(const std::string& program, const std::vector<std::string>
       const rlim_t bytes = static_cast<rlim_t>(streams.addressSpaceMiB) << 20;
       const struct rlimit limit = {bytes, bytes};
       setrlimit(RLIMIT_AS, &limit);
+    }
+    if (streams.fileSizeLimit > 0) {
+      const auto bytes = static_cast<rlim_t>(streams.fileSizeLimit);
+      const struct rlimit limit = {bytes, bytes};
+      setrlimit(RLIMIT_FSIZE, &limit);
     }
     alarm(60);  // a hang ends as a signal, which the caller sees as failure
     execvp(argv[0], argv.data());

@@ -93,6 +93,17 @@ bool WouldOverwriteInput(const char* path, int argc, const char* const* argv, in
   return !anyInput && fstat(fileno(stdin), &input) == 0 && SameFile(input, target);
 }
 
+// True when the image would go to an inherited standard output that is the
+// regular file it is read from (`>>image` or `1<>image` in a shell): writing
+// would append to it or overwrite it while it is read. Pipes, terminals and
+// devices are not files that can be damaged so.
+bool WritesIntoInput(const Configuration& config) {
+  struct stat output, input;
+  return config.output == stdout && fstat(fileno(stdout), &output) == 0 &&
+         S_ISREG(output.st_mode) && fstat(fileno(config.input), &input) == 0 &&
+         SameFile(input, output);
+}
+
 // Makes `opened` the stream in `slot`, closing one an earlier option opened.
 void Replace(std::FILE*& slot, std::FILE* standard, std::FILE* opened) {
   if (slot != nullptr && slot != standard) std::fclose(slot);
@@ -141,6 +152,7 @@ int Configure(int argc, const char* const* argv, Configuration& config) {
     }
     i = option.next;
   }
+  if (WritesIntoInput(config)) return Fail(kSameInputAndOutput);
   return 0;
 }
 

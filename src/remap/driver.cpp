@@ -33,7 +33,7 @@ struct ListStorage {
     }
     match.reset(new Match[count]);
     colour.reset(new std::uint32_t[count + kColourSlack]());
-    chunks.reset(new Chunk[(count + kChunk - 1) / kChunk]);
+    chunks.reset(new Chunk[(count + kChunk - 1) / kChunk]());
     return {0,           red.get(),    green.get(),  blue.get(), norm.get(), offset.get(),
             match.get(), colour.get(), chunks.get(), 0};
   }

@@ -106,12 +106,18 @@ inline Box BoxOf(const std::uint8_t* bytes, std::uint64_t pixels) {
 // has to it. Every colour in the box lies within that bound of some entry,
 // so an entry beyond it is strictly farther than the nearest for every pixel
 // in the tile; an entry as near as the nearest is within it and kept. Order
-// is kept, so ties still go to the earliest. Never empty: the entry that sets
-// the bound is kept. Any other bound on every pixel's nearest serves too.
+// is kept, so ties still go to the earliest. Any other bound on every
+// pixel's nearest serves too; a guessed one may be smaller than every
+// entry's distance, which is why Kept never narrows below the nearest.
 //
 // Measure fills pruning.distance with each entry's smallest squared distance
-// to the box, and returns the box's bound.
-inline std::int32_t Measure(const List& from, const Box& box, Pruning& pruning) {
+// to the box, and returns the box's bound and the least of those distances.
+struct Reach {
+  std::int32_t bound;    // no pixel in the box is farther than this from its nearest entry
+  std::int32_t nearest;  // no entry is nearer than this to the box
+};
+
+inline Reach Measure(const List& from, const Box& box, Pruning& pruning) {
   const std::int32_t lr = box.lo[0], lg = box.lo[1], lb = box.lo[2];
   const std::int32_t hr = box.hi[0], hg = box.hi[1], hb = box.hi[2];
   // Unaliased, so that the compiler runs the loop over whole vectors.
@@ -120,7 +126,7 @@ inline std::int32_t Measure(const List& from, const Box& box, Pruning& pruning) 
   const std::int32_t* __restrict blue = from.blue;
   std::int32_t* __restrict near = pruning.distance;
   const std::int32_t count = from.count;
-  std::int32_t bound = INT32_MAX;
+  std::int32_t bound = INT32_MAX, nearest = INT32_MAX;
   for (std::int32_t i = 0; i < count; ++i) {
     const std::int32_t r = red[i], g = green[i], b = blue[i];
     const std::int32_t fr = Max(r - lr, hr - r), fg = Max(g - lg, hg - g), fb = Max(b - lb, hb - b);
@@ -128,18 +134,23 @@ inline std::int32_t Measure(const List& from, const Box& box, Pruning& pruning) 
                        nb = Max(Max(lb - b, b - hb), 0);
     bound = Min(bound, fr * fr + fg * fg + fb * fb);
     near[i] = nr * nr + ng * ng + nb * nb;
+    nearest = Min(nearest, near[i]);
   }
-  return bound;
+  return {bound, nearest};
 }
 
-// The entries of `from` whose distance (from Measure) is within `bound`,
+// The entries of `from` whose distance (from Measure) is within `within`,
 // copied into `to`, or `from` itself when too few would go to be worth the
-// copy. A `last` list, or a short one, is only searched, so its entries are
-// copied without what narrowing reads.
+// copy. The bound is raised to the nearest entry's distance, so the list is
+// never empty: at least one entry is within it. A `last` list, or a short
+// one, is only searched, so its entries are copied without what narrowing
+// reads.
 template <class K>
-const List& Kept(const List& from, std::int32_t bound, Pruning& pruning, List& to, bool last) {
+const List& Kept(const List& from, const Reach& reach, std::int32_t within, Pruning& pruning,
+                 List& to, bool last) {
   const std::int32_t count = from.count;
   const std::int32_t* index = pruning.index;
+  const std::int32_t bound = Max(within, reach.nearest);
   const std::int32_t kept = K::Compact(pruning.distance, bound, count, pruning.index);
   if (kept > count - count / kLeastPruned) return from;
   for (std::int32_t k = 0; k < kept; ++k) {
@@ -164,8 +175,8 @@ const List& Kept(const List& from, std::int32_t bound, Pruning& pruning, List& t
   return to;
 }
 
-// Needs at least one chunk. With `farthest`, raises it to the largest
-// squared distance of a pixel of the block to the signature it took.
+// Every list has at least one entry, so at least one chunk. With `farthest`, raises it to the
+// largest squared distance of a pixel of the block to the signature it took.
 template <class K>
 void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCount,
                 std::int32_t* farthest = nullptr) {
@@ -288,11 +299,13 @@ template <class K>
 void RemapSmallestTile(const Tile& run, const Box& box, const List& from, Pruning& pruning,
                        std::uint64_t& work, std::int32_t& guess) {
   List& to = pruning.level[kLevels - 1];
-  std::int32_t bound = Measure(from, box, pruning);
+  const Reach reach = Measure(from, box, pruning);
+  std::int32_t bound = reach.bound;
   const bool guessing = from.count >= kWorthGuessing;
-  const std::int32_t hope = guess + guess / 4;
+  // At least the nearest entry's distance: a list within less would be empty.
+  const std::int32_t hope = Max(guess + guess / 4, reach.nearest);
   if (guessing && hope < bound) {
-    const List& tried = Kept<K>(from, hope, pruning, to, true);
+    const List& tried = Kept<K>(from, reach, hope, pruning, to, true);
     std::uint8_t copy[kSmallest * 3];
     std::memcpy(copy, run.bytes, sizeof copy);
     std::int32_t farthest = 0;
@@ -305,7 +318,7 @@ void RemapSmallestTile(const Tile& run, const Box& box, const List& from, Prunin
     }
     bound = Min(bound, farthest);
   }
-  const List& list = Kept<K>(from, bound, pruning, to, true);
+  const List& list = Kept<K>(from, reach, bound, pruning, to, true);
   guess = guessing ? 0 : kUnknown;
   RemapBlocks<K>(run.bytes, kSmallest, list.chunks, list.chunkCount, guessing ? &guess : nullptr);
   work += static_cast<std::uint64_t>(list.count) * kSmallest;
@@ -325,8 +338,8 @@ void RemapTile(const Tile& tile, std::uint64_t top, std::uint64_t left, const Bo
     RemapSmallestTile<K>(tile, box, from, pruning, work, guess);
     return;
   }
-  const List& list =
-      Kept<K>(from, Measure(from, box, pruning), pruning, pruning.level[level], false);
+  const Reach reach = Measure(from, box, pruning);
+  const List& list = Kept<K>(from, reach, reach.bound, pruning, pruning.level[level], false);
   if (list.count <= kShortList) {
     work += static_cast<std::uint64_t>(list.count) * tile.run * tile.rows;
     SearchTile<K>(tile, list.chunks, list.chunkCount);
