@@ -70,13 +70,18 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotLoadConfiguration);
     return 1;
   }
+  const PreparedTable table = PrepareTable(config);
+  if (!table) {
+    WriteMessage(kCouldNotLoadConfiguration);
+    return 1;
+  }
   std::uint16_t width = 0, height = 0, maxval = 0;
   std::unique_ptr<std::uint8_t[]> pixels = ReadImage(config.input, width, height, maxval);
   if (!pixels) {
     WriteMessage(kCouldNotReadImage);
     return 1;
   }
-  RemapPixels(pixels.get(), std::uint64_t{width} * height, config, width);
+  RemapPixels(pixels.get(), std::uint64_t{width} * height, table);
   if (WriteImage(config.output, width, height, maxval, pixels.get()) != 0) {
     WriteMessage(kCouldNotWriteOutput);
     return 1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "config/configuration.hpp"
 
@@ -10,16 +11,28 @@ inline constexpr char kCouldNotLoadConfiguration[] = "Could not load configurati
 inline constexpr char kCouldNotReadImage[] = "Could not read image.\n";
 inline constexpr char kCouldNotWriteOutput[] = "Could not write output.\n";
 
+// The signature table prepared for the pass, and what releases it.
+namespace remap {
+struct Prepared;
+struct ReleasePrepared {
+  void operator()(Prepared* prepared) const;
+};
+}  // namespace remap
+using PreparedTable = std::unique_ptr<remap::Prepared, remap::ReleasePrepared>;
+
+// Prepares config's signatures (config.count >= 1) for RemapPixels. Returns
+// null after writing "Could not allocate memory for signatures." to stderr
+// when memory is short.
+PreparedTable PrepareTable(const Configuration& config);
+
 // Replaces each of the `pixelCount` RGB pixels in `pixels`, in place, by the
 // replacement colour (low eight bits of each component) of the signature with
-// the smallest squared RGB distance; ties go to the earliest signature. Needs
-// config.count >= 1. Uses the fastest kernel this build and processor have;
-// all give the same bytes. The signature table is prepared once, before the
-// sweep; nothing is allocated during it. `width`, the pixels in a row of the
-// picture (0 when not known), only lets large tables be pruned over squares
-// of pixels instead of runs along rows.
-void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config,
-                 std::uint64_t width = 0);
+// the smallest squared RGB distance; ties go to the earliest signature. Uses
+// the fastest kernel this build and processor have, on as many threads as
+// the process may use; every kernel and every number of threads gives the
+// same bytes. Allocates only what each thread's index of the colour cube
+// needs, and does without the index where memory is short.
+void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedTable& table);
 
 // The kernels: the plain loop (everywhere), AVX2 and AVX-512 with VNNI
 // (x86-64, chosen at run time), NEON (aarch64).
@@ -33,7 +46,25 @@ const char* KernelName(RemapKernel kernel);
 // True when this build has the kernel and this processor can run it.
 bool HasKernel(RemapKernel kernel);
 
-// RemapPixels with one chosen kernel. Returns false, touching nothing, when
-// HasKernel(kernel) is false.
+// How blocks of pixels are searched: by whichever way has taken least time
+// a pixel so far, or always one way: against every signature, against the
+// union of the candidates of the block's cells of the colour cube (one
+// cell's list where they all lie in one), or each pixel against its own
+// cell's, in cells of 16 or of 8 values a side.
+enum class SearchChoice {
+  kMeasured,
+  kFull,
+  kBlockUnion,
+  kEachPixelLargeCells,
+  kEachPixelSmallCells
+};
+
+// For tests and benchmarks: RemapPixels on `config` with a chosen kernel,
+// search and number of threads (0: as many as the process may use). Returns
+// false, touching nothing, when HasKernel(kernel) is false.
+struct RemapOptions {
+  SearchChoice search = SearchChoice::kMeasured;
+  unsigned threads = 0;
+};
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
-                     const Configuration& config, std::uint64_t width = 0);
+                     const Configuration& config, RemapOptions options = {});

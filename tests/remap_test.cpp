@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "remap/table.hpp"
 #include "remap_reference.hpp"
 #include "test_inputs.hpp"
 
@@ -21,7 +20,7 @@ using Pixels = std::vector<std::uint8_t>;
 
 Pixels Remapped(Pixels pixels, const std::vector<std::string>& signatures) {
   const Configuration config = test::MakeConfiguration(signatures);
-  RemapPixels(pixels.data(), pixels.size() / 3, config);
+  RemapPixels(pixels.data(), pixels.size() / 3, PrepareTable(config));
   return pixels;
 }
 
@@ -82,18 +81,23 @@ class EveryKernel : public testing::TestWithParam<RemapKernel> {
     if (!HasKernel(GetParam())) GTEST_SKIP() << "this processor or build lacks the kernel";
   }
 
-  // Runs the kernel on `raster` and expects the reference rule's bytes,
-  // once for each width given (pixels a row, 0 when not told).
-  void ExpectReferenceResult(const std::string& raster, const Configuration& config,
-                             std::initializer_list<std::uint64_t> widths = {0}) {
+  // Runs the kernel on `raster` and expects the reference rule's bytes:
+  // each way of searching, on one thread and on three (bands that end
+  // inside blocks and windows), and as the program chooses.
+  void ExpectReferenceResult(const std::string& raster, const Configuration& config) {
     const std::uint64_t count = raster.size() / 3;
     Pixels expected(raster.begin(), raster.end());
     reference::ReferenceRemapByColour(expected.data(), count, config);
-    for (const std::uint64_t width : widths) {
-      SCOPED_TRACE(width);
-      Pixels actual(raster.begin(), raster.end());
-      ASSERT_TRUE(RemapPixelsWith(GetParam(), actual.data(), count, config, width));
-      ASSERT_EQ(actual, expected);
+    for (const SearchChoice search :
+         {SearchChoice::kMeasured, SearchChoice::kFull, SearchChoice::kBlockUnion,
+          SearchChoice::kEachPixelLargeCells, SearchChoice::kEachPixelSmallCells}) {
+      for (const unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(testing::Message()
+                     << "search " << static_cast<int>(search) << ", " << threads << " threads");
+        Pixels actual(raster.begin(), raster.end());
+        ASSERT_TRUE(RemapPixelsWith(GetParam(), actual.data(), count, config, {search, threads}));
+        ASSERT_EQ(actual, expected);
+      }
     }
   }
 };
@@ -161,14 +165,19 @@ TEST_P(EveryKernel, KeepsTheRuleAcrossThousandsOfSignatures) {
                         config);
 }
 
-// Pictures and tables built to break the pruning of large tables, each
-// checked against the plain rule by every kernel, once as one long row and
-// once as rows of kWidth: more pixels than two widest row tiles and not a
-// multiple of any; two columns of square tiles and a strip beside them; one
-// band of squares and rows below it.
-constexpr std::size_t kWidth = 2 * remap::kSquareTiles[0].run + 12;
-constexpr std::size_t kPruned = kWidth * (remap::kSquareTiles[0].rows + 3);
-static_assert(kPruned > 2 * remap::kRowTiles[0].run, "two widest row tiles");
+// Pictures and tables built to break a narrowed search, each checked
+// against the plain rule by every kernel: rows of kWidth, with flat areas
+// and ties across the borders of runs and squares of neighbouring pixels,
+// match colours on the corners and faces of those pixels' colour boxes.
+struct Shape {
+  std::size_t run, rows;
+};
+constexpr Shape kRowTiles[] = {{4096, 1}, {512, 1}, {64, 1}};
+constexpr Shape kSquareTiles[] = {{256, 64}, {64, 8}, {64, 1}};
+constexpr int kLevels = 3;
+constexpr std::size_t kWidth = 2 * kSquareTiles[0].run + 12;
+constexpr std::size_t kPruned = kWidth * (kSquareTiles[0].rows + 3);
+static_assert(kPruned > 2 * kRowTiles[0].run, "two widest row tiles");
 
 struct Rgb {
   std::int32_t r, g, b;
@@ -259,14 +268,14 @@ TEST_P(EveryKernel, KeepsTheRuleWherePruningCouldCutCorners) {
   });
   // One colour a widest square tile, another the next one, a third the rest.
   const std::string flat = Picture([](std::size_t k) {
-    const std::size_t x = k % kWidth, y = k / kWidth, side = remap::kSquareTiles[0].run;
+    const std::size_t x = k % kWidth, y = k / kWidth, side = kSquareTiles[0].run;
     return y >= side ? Rgb{255, 255, 255} : x < side ? Rgb{30, 60, 90} : Rgb{0, 0, 0};
   });
   // Pixels halfway between the first two signatures on both sides of the
   // borders of the smallest tiles of either layout, grain elsewhere.
   const std::string halfway = Picture([](std::size_t k) {
-    const std::size_t run = remap::kRowTiles[remap::kLevels - 1].run, x = k % kWidth,
-                      band = remap::kSquareTiles[1].rows, y = k / kWidth;
+    const std::size_t run = kRowTiles[kLevels - 1].run, x = k % kWidth, band = kSquareTiles[1].rows,
+                      y = k / kWidth;
     const bool border = k % run == 0 || k % run == run - 1 || x % run == 0 || x % run == run - 1 ||
                         y % band == 0 || y % band == band - 1;
     return border ? Rgb{101, 150, 90} : Grained(k);
@@ -276,10 +285,10 @@ TEST_P(EveryKernel, KeepsTheRuleWherePruningCouldCutCorners) {
   tie.insert(tie.end(), spread.begin(), spread.end());
 
   std::vector<Rgb> boxes;  // on the boxes of the first tile of every level
-  for (int level = 0; level < remap::kLevels; ++level) {
-    for (const std::vector<Rgb>& box : {OnTheBox(grained, remap::kRowTiles[level].run, 1, 0),
-                                        OnTheBox(grained, remap::kSquareTiles[level].run,
-                                                 remap::kSquareTiles[level].rows, kWidth)}) {
+  for (int level = 0; level < kLevels; ++level) {
+    for (const std::vector<Rgb>& box :
+         {OnTheBox(grained, kRowTiles[level].run, 1, 0),
+          OnTheBox(grained, kSquareTiles[level].run, kSquareTiles[level].rows, kWidth)}) {
       boxes.insert(boxes.end(), box.begin(), box.end());
     }
   }
@@ -328,7 +337,7 @@ TEST_P(EveryKernel, KeepsTheRuleWherePruningCouldCutCorners) {
     SCOPED_TRACE(c.name);
     std::vector<Rgb> match = c.match;
     while (match.size() < 48) match.push_back(match[match.size() % c.match.size()]);
-    ExpectReferenceResult(c.picture, Table(match), {0, kWidth});
+    ExpectReferenceResult(c.picture, Table(match));
   }
 }
 
@@ -365,7 +374,7 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
                                     << " signatures, " << c.width << " x " << c.height);
     const reference::Scene scene =
         reference::MakeScene(c.palette, c.picture, c.count, c.width, c.height, ++seed);
-    ExpectReferenceResult(scene.raster, scene.config, {0, c.width});
+    ExpectReferenceResult(scene.raster, scene.config);
   }
 }
 

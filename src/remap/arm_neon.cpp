@@ -10,13 +10,12 @@
 
 #include <cstdint>
 
-#include "remap/kernels.hpp"
 #include "remap/sweep.hpp"
 
 namespace remap {
 namespace {
 
-struct Neon : CompactsPlainly {
+struct Neon {
   static constexpr int kGroups = 1;
   static constexpr int kBlock = 16 * kGroups;
   struct Pixels {
@@ -91,10 +90,6 @@ struct Neon : CompactsPlainly {
     }
   }
 
-  static void Distances(const Best& best, std::int32_t* e) {
-    for (int v = 0; v < 4 * kGroups; ++v) vst1q_s32(e + 4 * v, best.e[v]);
-  }
-
   static void Store(const Best& best, std::uint8_t* p) {
     const uint8x16_t every4th = vld1q_u8(kEvery4th);
     for (int g = 0; g < kGroups; ++g) {
@@ -114,9 +109,6 @@ struct Neon : CompactsPlainly {
 
 }  // namespace
 
-void SweepNeon(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-               const Table& table) {
-  Sweep<Neon>(pixels, pixelCount, width, table);
-}
+void SweepNeon(const Band& band) { Sweep<Neon>(band); }
 
 }  // namespace remap

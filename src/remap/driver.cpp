@@ -1,140 +1,178 @@
 // The remap pass: prepares the signature table once, then runs the fastest
-// kernel this build and processor have. Every kernel gives the same bytes.
+// kernel this build and processor have over bands of the picture. Every
+// kernel gives the same bytes.
+#include <algorithm>
 #include <cstdint>
-#include <initializer_list>
 #include <memory>
 #include <new>
 
+#include "message.hpp"
 #include "remap.hpp"
 #include "remap/kernels.hpp"
-#include "remap/sweep.hpp"
+#include "remap/threads.hpp"
 
 namespace remap {
+
+// The table's own arrays behind its Signatures.
+struct Prepared {
+  std::unique_ptr<std::int32_t[]> red, green, blue, norm, offset;
+  std::unique_ptr<Match[]> match;
+  std::unique_ptr<std::uint32_t[]> colour;
+  std::unique_ptr<Chunk[]> chunks;
+  Signatures all{};
+};
+
+void ReleasePrepared::operator()(Prepared* prepared) const { delete prepared; }
+
 namespace {
+
+template <typename T>
+bool Allocate(std::unique_ptr<T[]>& array, std::size_t count) {
+  array.reset(new (std::nothrow) T[count]());
+  return array != nullptr;
+}
 
 std::int16_t Lane(std::int32_t component) {
   return static_cast<std::int16_t>(-64 * (component - 128));
 }
 
-// Below this many signatures the full search is about as fast as reading
-// the picture, and pruning could only add work.
-constexpr std::int32_t kPruneFrom = 48;
-
-// Storage for one List of up to `count` signatures.
-struct ListStorage {
-  std::unique_ptr<std::int32_t[]> red, green, blue, norm, offset;
-  std::unique_ptr<Match[]> match;
-  std::unique_ptr<std::uint32_t[]> colour;
-  std::unique_ptr<Chunk[]> chunks;
-
-  List Make(std::size_t count) {
-    for (auto* array : {&red, &green, &blue, &norm, &offset}) {
-      array->reset(new std::int32_t[count]);
-    }
-    match.reset(new Match[count]);
-    colour.reset(new std::uint32_t[count + kColourSlack]());
-    chunks.reset(new Chunk[(count + kChunk - 1) / kChunk]());
-    return {0,           red.get(),    green.get(),  blue.get(), norm.get(), offset.get(),
-            match.get(), colour.get(), chunks.get(), 0};
-  }
-};
-
-// The prepared table and the storage behind it.
-struct PreparedTable {
-  ListStorage all, level[kLevels];
-  std::unique_ptr<std::int32_t[]> distance, index;
-  Pruning pruning{};
-  Table table{};
-};
-
-void Prepare(const Configuration& config, PreparedTable& prepared) {
+// Which signatures a search needs: each whose match colour no earlier one
+// has. `first[i]` is set for those. Sorting keys of colour and place finds
+// the earliest of each colour without a hash table.
+bool MarkFirsts(const Configuration& config, std::unique_ptr<bool[]>& first) {
   const auto count = static_cast<std::size_t>(config.count);
-  List& all = prepared.pruning.all;
-  all = prepared.all.Make(count);
-  all.count = config.count;
+  std::unique_ptr<std::uint64_t[]> keys;
+  if (!Allocate(keys, count) || !Allocate(first, count)) return false;
   for (std::size_t i = 0; i < count; ++i) {
-    all.red[i] = config.matchRed[i];
-    all.green[i] = config.matchGreen[i];
-    all.blue[i] = config.matchBlue[i];
-    const std::int32_t r = all.red[i] - 128, g = all.green[i] - 128, b = all.blue[i] - 128;
-    all.norm[i] = (r * r + g * g + b * b) * (1 << kPlaceBits);
-    all.offset[i] = all.norm[i] + static_cast<std::int32_t>(i % kChunk);
-    all.match[i] = {Lane(all.red[i]), Lane(all.green[i]), Lane(all.blue[i]), 0};
-    all.colour[i] = (static_cast<std::uint32_t>(config.replaceRed[i]) & 0xFF) |
-                    (static_cast<std::uint32_t>(config.replaceGreen[i]) & 0xFF) << 8 |
-                    (static_cast<std::uint32_t>(config.replaceBlue[i]) & 0xFF) << 16;
+    // Components -15 to 255: 271 values each.
+    const auto colour = static_cast<std::uint64_t>(
+        ((config.matchRed[i] + 15) * 271 + config.matchGreen[i] + 15) * 271 + config.matchBlue[i] +
+        15);
+    keys[i] = colour << 32 | i;
   }
-  Chunked(all);
-  prepared.table = {all.chunks, all.chunkCount, nullptr};
-  if (config.count >= kPruneFrom) {
-    for (int l = 0; l < kLevels; ++l) prepared.pruning.level[l] = prepared.level[l].Make(count);
-    prepared.distance.reset(new std::int32_t[count]);
-    prepared.index.reset(new std::int32_t[count + kIndexSlack]);
-    prepared.pruning.distance = prepared.distance.get();
-    prepared.pruning.index = prepared.index.get();
-    prepared.table.pruning = &prepared.pruning;
+  std::sort(keys.get(), keys.get() + count);
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k == 0 || keys[k] >> 32 != keys[k - 1] >> 32) first[keys[k] & 0xFFFFFFFF] = true;
   }
+  return true;
 }
 
-// The kernel's sweep, or null when this build or processor lacks it.
-SweepFunction SweepFor(RemapKernel kernel) {
-  switch (kernel) {
-    case RemapKernel::kPortable:
-      return SweepPortable;
-    case RemapKernel::kAvx2:
-#ifdef REMAP_X86_KERNELS
-      if (__builtin_cpu_supports("avx2")) return SweepAvx2;
-#endif
-      return nullptr;
-    case RemapKernel::kAvx512:
-#ifdef REMAP_X86_KERNELS
-      if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni")) {
-        return SweepAvx512;
-      }
-#endif
-      return nullptr;
-    case RemapKernel::kNeon:
-#ifdef REMAP_NEON_KERNEL
-      return SweepNeon;
-#else
-      return nullptr;
-#endif
+Prepared* Prepare(const Configuration& config) {
+  std::unique_ptr<Prepared> p(new (std::nothrow) Prepared);
+  std::unique_ptr<bool[]> first;
+  if (!p || !MarkFirsts(config, first)) return nullptr;
+  const auto total = static_cast<std::size_t>(config.count);
+  const auto count = static_cast<std::size_t>(std::count(first.get(), first.get() + total, true));
+  if (!Allocate(p->red, count) || !Allocate(p->green, count) || !Allocate(p->blue, count) ||
+      !Allocate(p->norm, count) || !Allocate(p->match, count) ||
+      !Allocate(p->colour, count + kColourSlack) ||
+      !Allocate(p->chunks, (count + kChunk - 1) / kChunk)) {
+    return nullptr;
   }
-  return nullptr;
+  std::unique_ptr<std::int32_t[]> offset;
+  if (!Allocate(offset, count)) return nullptr;
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < total; ++i) {
+    if (!first[i]) continue;
+    p->red[k] = config.matchRed[i];
+    p->green[k] = config.matchGreen[i];
+    p->blue[k] = config.matchBlue[i];
+    const std::int32_t r = p->red[k] - 128, g = p->green[k] - 128, b = p->blue[k] - 128;
+    p->norm[k] = (r * r + g * g + b * b) * (1 << kPlaceBits);
+    p->match[k] = {Lane(p->red[k]), Lane(p->green[k]), Lane(p->blue[k]), 0};
+    p->colour[k] = (static_cast<std::uint32_t>(config.replaceRed[i]) & 0xFF) |
+                   (static_cast<std::uint32_t>(config.replaceGreen[i]) & 0xFF) << 8 |
+                   (static_cast<std::uint32_t>(config.replaceBlue[i]) & 0xFF) << 16;
+    ++k;
+  }
+  const auto signed_count = static_cast<std::int32_t>(count);
+  const std::int32_t chunkCount = (signed_count + kChunk - 1) / kChunk;
+  // The offsets live with the chunks: a key's place counts within its chunk.
+  for (std::int32_t i = 0; i < signed_count; ++i) {
+    offset[static_cast<std::size_t>(i)] = p->norm[static_cast<std::size_t>(i)] + i % kChunk;
+  }
+  for (std::int32_t c = 0; c < chunkCount; ++c) {
+    const std::int32_t at = c * kChunk;
+    p->chunks[static_cast<std::size_t>(c)] = {std::min(signed_count - at, kChunk),
+                                              p->match.get() + at, offset.get() + at,
+                                              p->colour.get() + at};
+  }
+  p->offset = std::move(offset);
+  p->all = {signed_count,   p->red.get(),    p->green.get(),  p->blue.get(), p->norm.get(),
+            p->match.get(), p->colour.get(), p->chunks.get(), chunkCount};
+  return p.release();
+}
+
+// The kernels, fastest first: name, sweep, and whether this processor has
+// what the sweep was compiled for.
+struct Kernel {
+  RemapKernel kernel;
+  const char* name;
+  SweepFunction sweep;
+  bool (*runs)();
+};
+
+bool Always() { return true; }
+bool Never() { return false; }
+#ifdef REMAP_X86_KERNELS
+bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
+bool HasAvx512() {
+  return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni");
+}
+#endif
+
+const Kernel kKernels[] = {
+#ifdef REMAP_X86_KERNELS
+    {RemapKernel::kAvx512, "avx512", SweepAvx512, HasAvx512},
+    {RemapKernel::kAvx2, "avx2", SweepAvx2, HasAvx2},
+#else
+    {RemapKernel::kAvx512, "avx512", nullptr, Never},
+    {RemapKernel::kAvx2, "avx2", nullptr, Never},
+#endif
+#ifdef REMAP_NEON_KERNEL
+    {RemapKernel::kNeon, "neon", SweepNeon, Always},
+#else
+    {RemapKernel::kNeon, "neon", nullptr, Never},
+#endif
+    {RemapKernel::kPortable, "portable", SweepPortable, Always},
+};
+
+const Kernel& KernelFor(RemapKernel kernel) {
+  for (const Kernel& k : kKernels) {
+    if (k.kernel == kernel) return k;
+  }
+  return kKernels[sizeof kKernels / sizeof kKernels[0] - 1];
+}
+
+const Kernel& Fastest() {
+  for (const Kernel& k : kKernels) {
+    if (k.runs()) return k;
+  }
+  return kKernels[sizeof kKernels / sizeof kKernels[0] - 1];
 }
 
 }  // namespace
 }  // namespace remap
 
-const char* KernelName(RemapKernel kernel) {
-  switch (kernel) {
-    case RemapKernel::kPortable:
-      return "portable";
-    case RemapKernel::kAvx2:
-      return "avx2";
-    case RemapKernel::kAvx512:
-      return "avx512";
-    case RemapKernel::kNeon:
-      return "neon";
-  }
-  return "unknown";
+PreparedTable PrepareTable(const Configuration& config) {
+  PreparedTable table(remap::Prepare(config));
+  if (!table) WriteMessage(kSignatureAllocationFailed);
+  return table;
 }
 
-bool HasKernel(RemapKernel kernel) { return remap::SweepFor(kernel) != nullptr; }
+void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedTable& table) {
+  remap::RunBands(remap::Fastest().sweep, table->all, pixels, pixelCount, {});
+}
+
+const char* KernelName(RemapKernel kernel) { return remap::KernelFor(kernel).name; }
+
+bool HasKernel(RemapKernel kernel) { return remap::KernelFor(kernel).runs(); }
 
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
-                     const Configuration& config, std::uint64_t width) {
-  const remap::SweepFunction sweep = remap::SweepFor(kernel);
-  if (sweep == nullptr) return false;
-  remap::PreparedTable prepared;
-  remap::Prepare(config, prepared);
-  sweep(pixels, pixelCount, width, prepared.table);
+                     const Configuration& config, RemapOptions options) {
+  if (!HasKernel(kernel)) return false;
+  const PreparedTable table(remap::Prepare(config));
+  if (!table) throw std::bad_alloc();
+  remap::RunBands(remap::KernelFor(kernel).sweep, table->all, pixels, pixelCount, options);
   return true;
-}
-
-void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const Configuration& config,
-                 std::uint64_t width) {
-  for (RemapKernel kernel : kFastestFirst) {
-    if (RemapPixelsWith(kernel, pixels, pixelCount, config, width)) return;
-  }
 }

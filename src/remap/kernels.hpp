@@ -1,28 +1,34 @@
 // The kernels this build has, each a whole sweep compiled for its
-// instruction set. The driver chooses among them.
+// instruction set, and the band of a picture a sweep works on.
 #pragma once
 
 #include <cstdint>
 
+#include "remap.hpp"
+#include "remap/index.hpp"
 #include "remap/table.hpp"
 
 namespace remap {
 
-// `width`: pixels a row, or 0 when not known.
-using SweepFunction = void (*)(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-                               const Table& table);
+// A stretch of a picture's pixels and what searching it needs.
+struct Band {
+  std::uint8_t* pixels;
+  std::uint64_t pixelCount;
+  const Signatures* all;
+  Index* index;  // null, or with `scratch` null: every pixel against every signature
+  Scratch* scratch;
+  SearchChoice choice;
+};
 
-void SweepPortable(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-                   const Table& table);
+using SweepFunction = void (*)(const Band& band);
+
+void SweepPortable(const Band& band);
 #ifdef REMAP_X86_KERNELS
-void SweepAvx2(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-               const Table& table);
-void SweepAvx512(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-                 const Table& table);
+void SweepAvx2(const Band& band);
+void SweepAvx512(const Band& band);
 #endif
 #ifdef REMAP_NEON_KERNEL
-void SweepNeon(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-               const Table& table);
+void SweepNeon(const Band& band);
 #endif
 
 }  // namespace remap

@@ -3,13 +3,12 @@
 // branch on "nearer than the best so far" mispredicts on noisy pictures).
 #include <cstdint>
 
-#include "remap/kernels.hpp"
 #include "remap/sweep.hpp"
 
 namespace remap {
 namespace {
 
-struct Portable : CompactsPlainly {
+struct Portable {
   static constexpr int kBlock = 8;
   struct Pixels {
     std::int32_t red[kBlock], green[kBlock], blue[kBlock];  // 256·p'
@@ -58,10 +57,6 @@ struct Portable : CompactsPlainly {
     }
   }
 
-  static void Distances(const Best& best, std::int32_t* e) {
-    for (int j = 0; j < kBlock; ++j) e[j] = best.e[j];
-  }
-
   static void Store(const Best& best, std::uint8_t* bytes) {
     for (int j = 0; j < kBlock; ++j) {
       bytes[3 * j] = static_cast<std::uint8_t>(best.colour[j]);
@@ -73,9 +68,6 @@ struct Portable : CompactsPlainly {
 
 }  // namespace
 
-void SweepPortable(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-                   const Table& table) {
-  Sweep<Portable>(pixels, pixelCount, width, table);
-}
+void SweepPortable(const Band& band) { Sweep<Portable>(band); }
 
 }  // namespace remap

@@ -8,13 +8,12 @@
 
 #include <cstdint>
 
-#include "remap/kernels.hpp"
 #include "remap/sweep.hpp"
 
 namespace remap {
 namespace {
 
-struct Avx2 : CompactsPlainly {
+struct Avx2 {
   static constexpr int kVectors = 4;
   static constexpr int kBlock = 8 * kVectors;
   struct Pixels {
@@ -90,12 +89,6 @@ struct Avx2 : CompactsPlainly {
     }
   }
 
-  static void Distances(const Best& best, std::int32_t* e) {
-    for (int v = 0; v < kVectors; ++v) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(e + 8 * v), best.e[v]);
-    }
-  }
-
   static void Store(const Best& best, std::uint8_t* p) {
     const __m256i toBytes =
         _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128, 0, 1, 2, 4,
@@ -111,9 +104,6 @@ struct Avx2 : CompactsPlainly {
 
 }  // namespace
 
-void SweepAvx2(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-               const Table& table) {
-  Sweep<Avx2>(pixels, pixelCount, width, table);
-}
+void SweepAvx2(const Band& band) { Sweep<Avx2>(band); }
 
 }  // namespace remap

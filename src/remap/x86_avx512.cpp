@@ -14,7 +14,6 @@
 #endif
 #include <immintrin.h>
 
-#include "remap/kernels.hpp"
 #include "remap/sweep.hpp"
 
 namespace remap {
@@ -33,28 +32,6 @@ struct Avx512 {
   struct Best {
     __m512i e[kVectors], colour[kVectors];
   };
-
-  // Sixteen values at a time, the places kept packed by one compress.
-  static std::int32_t Compact(const std::int32_t* values, std::int32_t bound, std::int32_t count,
-                              std::int32_t* index) {
-    const __m512i limit = _mm512_set1_epi32(bound);
-    const __m512i sixteen = _mm512_set1_epi32(16);
-    __m512i place = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    std::int32_t kept = 0, i = 0;
-    for (; i + 16 <= count; i += 16) {
-      const __mmask16 keep = _mm512_cmple_epi32_mask(_mm512_loadu_si512(values + i), limit);
-      // Compress in a register and store all sixteen: a compressing store to
-      // memory is slow on many processors, and the index has room past its end.
-      _mm512_storeu_si512(index + kept, _mm512_maskz_compress_epi32(keep, place));
-      kept += __builtin_popcount(keep);
-      place = _mm512_add_epi32(place, sixteen);
-    }
-    for (; i < count; ++i) {
-      index[kept] = i;
-      kept += values[i] <= bound ? 1 : 0;
-    }
-    return kept;
-  }
 
   static void Load(const std::uint8_t* p, Pixels& pixels) {
     const __m512i spread = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
@@ -114,10 +91,6 @@ struct Avx512 {
     }
   }
 
-  static void Distances(const Best& best, std::int32_t* e) {
-    for (int v = 0; v < kVectors; ++v) _mm512_storeu_si512(e + 16 * v, best.e[v]);
-  }
-
   static void Store(const Best& best, std::uint8_t* p) {
     const __m512i toBytes = _mm512_broadcast_i32x4(
         _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128));
@@ -132,9 +105,6 @@ struct Avx512 {
 
 }  // namespace
 
-void SweepAvx512(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t width,
-                 const Table& table) {
-  Sweep<Avx512>(pixels, pixelCount, width, table);
-}
+void SweepAvx512(const Band& band) { Sweep<Avx512>(band); }
 
 }  // namespace remap

@@ -1,0 +1,258 @@
+// Cells of the colour cube and their candidate lists.
+//
+// A cell keeps, of its parent's candidates, those whose smallest squared
+// distance to the cell is no more than the cell's bound, the smallest
+// largest squared distance any of them has to it. Every colour in the cell
+// lies within that bound of some candidate, so one beyond it is strictly
+// farther than the nearest for every colour of the cell, and every
+// signature as near as the nearest is kept. A parent's list holds all its
+// children's, so building from it is exact, and the list is never empty: the
+// candidate that sets the bound is in it.
+#include "remap/index.hpp"
+
+#include <chrono>
+#include <initializer_list>
+#include <new>
+
+namespace remap {
+namespace {
+
+// Zeroed: what is read before anything is written.
+template <typename T>
+bool Allocate(std::unique_ptr<T[]>& array, std::size_t count) {
+  array.reset(new (std::nothrow) T[count]());
+  return array != nullptr;
+}
+
+// Left as it comes: what is always written before it is read. The pool's
+// pages are touched only as cells are built.
+template <typename T>
+bool Reserve(std::unique_ptr<T[]>& array, std::size_t count) {
+  array.reset(new (std::nothrow) T[count]);
+  return array != nullptr;
+}
+
+// Keeps, of `parent`, the candidates of the cell of `level` at cell
+// coordinates r, g, b, in the pool; or returns `parent` when it would keep
+// them all or the pool has no room. Called with the index locked.
+Span Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::int32_t g,
+              std::int32_t b) {
+  if (index.poolUsed + static_cast<std::size_t>(parent.count) > index.poolSize) return parent;
+  const int shift = 8 - level;
+  const std::int32_t low[3] = {r << shift, g << shift, b << shift};
+  const std::int32_t size = (1 << shift) - 1;
+  const Signatures& all = *index.all;
+  std::int32_t* near = index.near.get();
+  std::int32_t bound = INT32_MAX;
+  for (std::int32_t k = 0; k < parent.count; ++k) {
+    const std::int32_t i = parent.place[k];
+    std::int32_t nearest = 0, farthest = 0;
+    int c = 0;
+    for (const std::int32_t m : {all.red[i], all.green[i], all.blue[i]}) {
+      // The match component less the cell's lowest value.
+      const std::int32_t d = m - low[c++];
+      const std::int32_t inside = d < 0 ? -d : d > size ? d - size : 0;
+      const std::int32_t across = d > size - d ? d : size - d;
+      nearest += inside * inside;
+      farthest += across * across;
+    }
+    near[k] = nearest;
+    bound = farthest < bound ? farthest : bound;
+  }
+  std::int32_t* kept = index.pool.get() + index.poolUsed;
+  std::int32_t count = 0;
+  for (std::int32_t k = 0; k < parent.count; ++k) {
+    kept[count] = parent.place[k];
+    count += near[k] <= bound ? 1 : 0;
+  }
+  if (count == parent.count) return parent;
+  index.poolUsed += static_cast<std::size_t>(count);
+  return {kept, count};
+}
+
+// Writes the quads of a cell of `level`, where there is room and every
+// place fits in a key. Called with the index locked.
+void Quads(Index& index, const Span& span, int level, std::size_t cell) {
+  const auto count = static_cast<std::size_t>((span.count + kQuad - 1) / kQuad);
+  static_assert(((1 << kPlaceBits) + kQuad - 1) / kQuad < (1 << kQuadCountBits), "counts fit");
+  if (span.count >= (1 << kPlaceBits) || index.quadPoolUsed + count > index.quadPoolSize) return;
+  Quad* quads = index.quadPool.get() + index.quadPoolUsed;
+  const Signatures& all = *index.all;
+  for (std::int32_t k = 0; k < static_cast<std::int32_t>(count) * kQuad; ++k) {
+    const std::int32_t from = k < span.count ? k : span.count - 1;
+    const std::int32_t i = span.place[from];
+    Quad& quad = quads[k / kQuad];
+    quad.rg[2 * (k % kQuad)] = all.match[i].red;
+    quad.rg[2 * (k % kQuad) + 1] = all.match[i].green;
+    quad.b[2 * (k % kQuad)] = all.match[i].blue;
+    quad.b[2 * (k % kQuad) + 1] = 0;
+    quad.offset[k % kQuad] = all.norm[i] + from;
+    quad.colour[k % kQuad] = all.colour[i];
+  }
+  index.quads[level][cell].store(index.quadPoolUsed << kQuadCountBits | count,
+                                 std::memory_order_release);
+  index.quadPoolUsed += count;
+}
+
+// The cell of `level` at cell coordinates r, g, b, built with its parents
+// as needed. Called with the index locked.
+Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t b) {
+  const std::int32_t side = 1 << level;
+  const auto id = static_cast<std::size_t>((r * side + g) * side + b);
+  const std::int32_t* built = index.list[level][id].load(std::memory_order_relaxed);
+  if (built != nullptr) return {built, index.length[level][id]};
+  const Span span =
+      level == 0 ? Span{index.everyone.get(), index.all->count}
+                 : Narrowed(index, Build(index, level - 1, r >> 1, g >> 1, b >> 1), level, r, g, b);
+  if (index.quads[level]) Quads(index, span, level, id);
+  index.length[level][id] = span.count;
+  index.list[level][id].store(span.place, std::memory_order_release);
+  return span;
+}
+
+// Makes `places` (ascending, at least one) the searchable list.
+BlockList Searchable(const Signatures& all, Scratch& scratch, const std::int32_t* places,
+                     std::int32_t count) {
+  if (count == all.count) return {all.chunks, all.chunkCount};
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t i = places[k];
+    scratch.offset[k] = all.norm[i] + k % kChunk;
+    scratch.match[k] = all.match[i];
+    scratch.colour[k] = all.colour[i];
+  }
+  scratch.chunkCount = (count + kChunk - 1) / kChunk;
+  for (std::int32_t c = 0; c < scratch.chunkCount; ++c) {
+    const std::int32_t first = c * kChunk;
+    scratch.chunks[c] = {count - first < kChunk ? count - first : kChunk,
+                         scratch.match.get() + first, scratch.offset.get() + first,
+                         scratch.colour.get() + first};
+  }
+  return {scratch.chunks.get(), scratch.chunkCount};
+}
+
+}  // namespace
+
+bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index) {
+  index.all = &all;
+  const auto count = static_cast<std::size_t>(all.count);
+  for (int level = 0; level < kLevels; ++level) {
+    const std::size_t cells = std::size_t{1} << (3 * level);
+    if (!Allocate(index.list[level], cells) || !Allocate(index.length[level], cells) ||
+        (level >= kCoarse && !Allocate(index.quads[level], cells))) {
+      return false;
+    }
+  }
+  // A third for the lists, the rest for the quads.
+  index.poolSize = poolBytes / 3 / sizeof(std::int32_t);
+  index.quadPoolSize = (poolBytes - poolBytes / 3) / sizeof(Quad);
+  if (!Reserve(index.everyone, count) || !Reserve(index.near, count) ||
+      !Reserve(index.pool, index.poolSize) || !Reserve(index.quadPool, index.quadPoolSize)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < count; ++i) index.everyone[i] = static_cast<std::int32_t>(i);
+  return true;
+}
+
+namespace {
+thread_local double buildingSeconds = 0;
+}  // namespace
+
+double BuildingSeconds() { return buildingSeconds; }
+
+Span Candidates(Index& index, int level, std::int32_t cell) {
+  const auto id = static_cast<std::size_t>(cell);
+  const std::int32_t* built = index.list[level][id].load(std::memory_order_acquire);
+  if (built != nullptr) return {built, index.length[level][id]};
+  const std::int32_t mask = (1 << level) - 1;
+  const auto start = std::chrono::steady_clock::now();
+  const std::lock_guard<std::mutex> lock(index.building);
+  const Span span = Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  buildingSeconds += took.count();
+  return span;
+}
+
+CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell) {
+  const Span span = Candidates(index, level, cell);
+  const std::uint64_t quads =
+      index.quads[level][static_cast<std::size_t>(cell)].load(std::memory_order_acquire);
+  const auto count = static_cast<std::int32_t>(quads & ((1 << kQuadCountBits) - 1));
+  return {index.quadPool.get() + (quads >> kQuadCountBits), count, span};
+}
+
+bool MakeScratch(const Signatures& all, Scratch& scratch) {
+  const auto count = static_cast<std::size_t>(all.count);
+  const std::size_t words = (count + 63) / 64;
+  return Allocate(scratch.bits, words) && Allocate(scratch.summary, (words + 63) / 64) &&
+         Reserve(scratch.places, count) && Reserve(scratch.offset, count) &&
+         Reserve(scratch.match, count) && Allocate(scratch.colour, count + kColourSlack) &&
+         Allocate(scratch.chunks, (count + kChunk - 1) / kChunk);
+}
+
+bool CellsOf(const std::uint8_t* bytes, int pixels, std::int32_t* cells) {
+  bool one = true;
+  for (int j = 0; j < pixels; ++j) {
+    cells[j] = CellOf(bytes + 3 * j, kFinest);
+    one = one && cells[j] == cells[0];
+  }
+  return one;
+}
+
+BlockList CellList(Index& index, Scratch& scratch, std::int32_t cell) {
+  if (cell == scratch.cell) return {scratch.chunks.get(), scratch.chunkCount};
+  const Span span = Candidates(index, kFinest, cell);
+  const BlockList list = Searchable(*index.all, scratch, span.place, span.count);
+  // Only a list in the scratch's own arrays stays for the next block.
+  scratch.cell = list.chunks == scratch.chunks.get() ? cell : -1;
+  return list;
+}
+
+BlockList UnionList(Index& index, Scratch& scratch, const std::int32_t* cells, int pixels) {
+  scratch.cell = -1;
+  // Each place sets its bit and its word's bit in the summary; reading them
+  // back in order gives the places ascending.
+  std::uint64_t* bits = scratch.bits.get();
+  std::uint64_t* summary = scratch.summary.get();
+  std::int32_t previous = -1;
+  for (int j = 0; j < pixels; ++j) {
+    if (cells[j] == previous) continue;
+    previous = cells[j];
+    const Span span = Candidates(index, kFinest, cells[j]);
+    for (std::int32_t k = 0; k < span.count; ++k) {
+      const auto place = static_cast<std::uint32_t>(span.place[k]);
+      bits[place >> 6] |= std::uint64_t{1} << (place & 63);
+      summary[place >> 12] |= std::uint64_t{1} << ((place >> 6) & 63);
+    }
+  }
+  std::int32_t* places = scratch.places.get();
+  std::int32_t count = 0;
+  const std::size_t summaryWords = (static_cast<std::size_t>(index.all->count) + 4095) / 4096;
+  for (std::size_t s = 0; s < summaryWords; ++s) {
+    for (std::uint64_t words = summary[s]; words != 0; words &= words - 1) {
+      const std::size_t w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
+      for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+        places[count++] = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(word);
+      }
+      bits[w] = 0;
+    }
+    summary[s] = 0;
+  }
+  return Searchable(*index.all, scratch, places, count);
+}
+
+std::uint32_t NearestOf(const Signatures& all, const Span& span, const std::uint8_t* rgb) {
+  const std::int32_t r = rgb[0], g = rgb[1], b = rgb[2];
+  // Distance above, place in the list below: the smallest key is the
+  // nearest, and the earliest of equally near ones.
+  std::uint64_t best = UINT64_MAX;
+  for (std::int32_t k = 0; k < span.count; ++k) {
+    const std::int32_t i = span.place[k];
+    const std::int32_t dr = r - all.red[i], dg = g - all.green[i], db = b - all.blue[i];
+    const std::uint64_t key = static_cast<std::uint64_t>(dr * dr + dg * dg + db * db) << 32 |
+                              static_cast<std::uint32_t>(k);
+    best = key < best ? key : best;
+  }
+  return all.colour[span.place[best & 0xFFFFFFFF]];
+}
+
+}  // namespace remap

@@ -1,0 +1,139 @@
+// The colour cube cut into cells, each knowing which signatures can be
+// nearest to a colour in it: a pixel needs only its cell's list, and a block
+// of pixels the union of its cells' lists, kept in command-line order so
+// that ties still go to the earliest. Cells are built as pixels reach them,
+// each from the cell twice its size around it, in memory taken once and
+// shared by every thread.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "remap/table.hpp"
+
+namespace remap {
+
+// Levels of cells: 1, 2, 4, ... 32 a side. Pixels are searched in cells of
+// the two finest levels, 16 and 8 values a side: which pays depends on the
+// signatures and the processor's caches, so the sweep times both.
+constexpr int kLevels = 6;
+constexpr int kFinest = kLevels - 1;
+constexpr int kCoarse = kLevels - 2;
+
+// The cell of `level` holding the colour at `rgb`.
+inline std::int32_t CellOf(const std::uint8_t* rgb, int level) {
+  const int shift = 8 - level;
+  return (rgb[0] >> shift) << (2 * level) | (rgb[1] >> shift) << level | (rgb[2] >> shift);
+}
+
+// Places in Signatures, ascending, at least one.
+struct Span {
+  const std::int32_t* place;
+  std::int32_t count;
+};
+
+// Four candidates of a cell as the search of one pixel takes them, in one
+// cache line: match lanes as in a Match (table.hpp), offsets as in a Chunk
+// but with the place in the cell's list in the key's low bits, and
+// replacement colours. A cell's last quad is filled up with copies of its
+// last candidate, which never win over it.
+constexpr int kQuad = 4;
+struct alignas(64) Quad {
+  std::int16_t rg[2 * kQuad];  // -64·r', -64·g' of each candidate
+  std::int16_t b[2 * kQuad];   // -64·b', 0
+  std::int32_t offset[kQuad];  // 8192·|m'|² + place in the cell
+  std::uint32_t colour[kQuad];
+};
+
+// A cell's quads (none when the pool had no room for them, or the list is
+// too long for a key), else its list.
+struct CellCandidates {
+  const Quad* quads;
+  std::int32_t quadCount;
+  Span span;  // only when there are no quads
+};
+
+// Built once a thread needs a cell; read by every thread.
+struct Index {
+  const Signatures* all = nullptr;
+  // Per level, per cell: its list once built (its length written first),
+  // else null.
+  std::unique_ptr<std::atomic<const std::int32_t*>[]> list[kLevels];
+  std::unique_ptr<std::int32_t[]> length[kLevels];
+  std::unique_ptr<std::int32_t[]> everyone;  // 0 .. count-1, the list of the whole cube
+  // Cells beyond what the pool holds keep their parent's list, which holds
+  // every signature theirs would.
+  std::unique_ptr<std::int32_t[]> pool;
+  std::size_t poolSize = 0, poolUsed = 0;
+  std::unique_ptr<std::int32_t[]> near;  // scratch while a cell is built
+  // Per cell of the two finest levels, once built: where its quads start in
+  // their pool, and (in the low bits) how many there are; 0 until then.
+  std::unique_ptr<std::atomic<std::uint64_t>[]> quads[kLevels];
+  std::unique_ptr<Quad[]> quadPool;
+  std::size_t quadPoolSize = 0, quadPoolUsed = 0;
+  std::mutex building;
+};
+
+// Prepares `index` over `all` with pools of about `poolBytes` in all.
+// Returns false, leaving an index not to be used, when memory is short.
+bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index);
+
+// The signatures that can be nearest to a colour of a cell of `level`.
+// Safe to call from any thread.
+Span Candidates(Index& index, int level, std::int32_t cell);
+
+// The time this thread has spent building cells (and waiting to), which a
+// picture pays once: what a search costs a pixel is the rest.
+double BuildingSeconds();
+
+// The same for a cell of one of the two finest levels, as quads where it
+// has them. Safe to call from any thread.
+constexpr int kQuadCountBits = 16;
+CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell);
+inline CellCandidates QuadsOf(Index& index, int level, std::int32_t cell) {
+  const std::uint64_t quads =
+      index.quads[level][static_cast<std::size_t>(cell)].load(std::memory_order_acquire);
+  const auto count = static_cast<std::int32_t>(quads & ((1 << kQuadCountBits) - 1));
+  if (count == 0) return BuildCandidates(index, level, cell);
+  return {index.quadPool.get() + (quads >> kQuadCountBits), count, {nullptr, 0}};
+}
+
+// The replacement colour of the nearest of `span`'s signatures to `rgb`,
+// found one by one.
+std::uint32_t NearestOf(const Signatures& all, const Span& span, const std::uint8_t* rgb);
+
+// One thread's room for the lists its blocks are searched against.
+struct Scratch {
+  std::unique_ptr<std::uint64_t[]> bits, summary;  // a union's places, a bit per word
+  std::unique_ptr<std::int32_t[]> places, offset;
+  std::unique_ptr<Match[]> match;
+  std::unique_ptr<std::uint32_t[]> colour;
+  std::unique_ptr<Chunk[]> chunks;
+  std::int32_t chunkCount = 0;
+  std::int32_t cell = -1;  // the one finest cell the list now holds, if it holds one
+};
+
+// Returns false when memory is short.
+bool MakeScratch(const Signatures& all, Scratch& scratch);
+
+// A list for the search, in chunks.
+struct BlockList {
+  const Chunk* chunks;
+  std::int32_t chunkCount;
+};
+
+// The finest cells of `pixels` pixels (at most 64) at `bytes`, into `cells`.
+// True when they all lie in one.
+bool CellsOf(const std::uint8_t* bytes, int pixels, std::int32_t* cells);
+
+// The candidates of one finest cell, as a searchable list.
+BlockList CellList(Index& index, Scratch& scratch, std::int32_t cell);
+
+// The union of the candidates of `pixels` pixels' finest `cells`, or every
+// signature when the union would hold as many.
+BlockList UnionList(Index& index, Scratch& scratch, const std::int32_t* cells, int pixels);
+
+}  // namespace remap
