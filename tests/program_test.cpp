@@ -34,9 +34,27 @@ struct Failure {
   std::vector<std::string> args;
   std::string input;  // standard input
   std::string err;
+  long addressSpaceMiB = 0;  // when set, the run may map no more than this
 };
 
 const std::string kImage = test::Ppm{}.Bytes();
+
+// A count and that many signatures, each matching another colour.
+std::vector<std::string> Signatures(int count) {
+  std::vector<std::string> args = {std::to_string(count)};
+  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(count); ++i) {
+    char signature[20];
+    std::snprintf(signature, sizeof signature, "#%06x:#000000", i * 2654435761u & 0xFFFFFF);
+    args.push_back(signature);
+  }
+  return args;
+}
+
+#ifdef REMAP_SANITIZE
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 const Failure kFailures[] = {
     {"no arguments", {}, kImage, Lines(kMissingSignatureCount, kCouldNotLoadConfiguration)},
@@ -94,6 +112,11 @@ const Failure kFailures[] = {
      {"1", kSig, "-out", "/dev/full"},
      kImage,
      Lines(kFailedWritingData, kCouldNotWriteOutput)},
+    {"table too large for memory",
+     Signatures(85000),
+     kImage,
+     Lines(kSignatureAllocationFailed, kCouldNotLoadConfiguration),
+     11},
 };
 
 // Standard input is a pipe here, as in a user's pipeline: the reader cannot
@@ -101,8 +124,12 @@ const Failure kFailures[] = {
 TEST(Program, FailsWithBothMessagesAndStatusOne) {
   for (const Failure& c : kFailures) {
     SCOPED_TRACE(c.name);
+    // Sanitizers and emulators need more address space of their own.
+    if (c.addressSpaceMiB > 0 && (kSanitized || test::Emulated())) continue;
     test::ScratchDir dir;
-    const test::Run run = Remap(c.args, dir, test::PipedIn(c.input));
+    test::Streams streams = test::PipedIn(c.input);
+    streams.addressSpaceMiB = c.addressSpaceMiB;
+    const test::Run run = Remap(c.args, dir, streams);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out, "");

@@ -114,20 +114,23 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
 BlockList Searchable(const Signatures& all, Scratch& scratch, const std::int32_t* places,
                      std::int32_t count) {
   if (count == all.count) return {all.chunks, all.chunkCount};
+  std::int32_t* offset = scratch.offset.get();
+  Match* match = scratch.match.get();
+  std::uint32_t* colour = scratch.colour.get();
   for (std::int32_t k = 0; k < count; ++k) {
     const std::int32_t i = places[k];
-    scratch.offset[k] = all.norm[i] + k % kChunk;
-    scratch.match[k] = all.match[i];
-    scratch.colour[k] = all.colour[i];
+    offset[k] = all.norm[i] + k % kChunk;
+    match[k] = all.match[i];
+    colour[k] = all.colour[i];
   }
   scratch.chunkCount = (count + kChunk - 1) / kChunk;
+  Chunk* chunks = scratch.chunks.get();
   for (std::int32_t c = 0; c < scratch.chunkCount; ++c) {
     const std::int32_t first = c * kChunk;
-    scratch.chunks[c] = {count - first < kChunk ? count - first : kChunk,
-                         scratch.match.get() + first, scratch.offset.get() + first,
-                         scratch.colour.get() + first};
+    chunks[c] = {count - first < kChunk ? count - first : kChunk, match + first, offset + first,
+                 colour + first};
   }
-  return {scratch.chunks.get(), scratch.chunkCount};
+  return {chunks, scratch.chunkCount};
 }
 
 }  // namespace

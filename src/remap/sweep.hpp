@@ -170,11 +170,12 @@ class Chooser {
     if (!any) seconds_[kFull] = kUntimed;
   }
 
-  // Untimed ways first, the index's before the full search (which can be
-  // slow to try with many signatures); then the cheapest, but another once
-  // the cheapest has run kTrialShare times as long as that one takes.
+  // Untimed ways first, the full search first of all: it needs no cells,
+  // which a small picture may not make up for. Then the cheapest, but
+  // another once the cheapest has run kTrialShare times as long as that one
+  // takes.
   Way Next() const {
-    for (const Way w : {kEachPixelSmallCells, kEachPixelLargeCells, kBlockUnion, kFull}) {
+    for (const Way w : {kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells}) {
       if (seconds_[w] == kUntimed) return w;
     }
     const Way cheapest = Cheapest();
