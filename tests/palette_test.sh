@@ -106,9 +106,8 @@ check "too many colours" 1 - "remap-palette: palette many.txt has 6000 colours, 
   bash -c 'ulimit -s 512; remap-palette many.txt -in "with space/in put.ppm"'
 # Without Netpbm on the PATH, lists and GIMP palettes still work.
 mkdir bare
-for tool in env true cat head tr awk mktemp rm readlink dirname wc paste; do
-  ln -s "$(type -P "$tool")" bare/
-done
+ln -s /usr/bin/* bare/
+rm -f bare/{pamtopnm,ppmtoppm,pamdepth,pnmtoplainpnm}
 check "Netpbm missing" 1 - "remap-palette: Netpbm is needed to read three.ppm" \
   env PATH="$work/bare" "$remap_dir/remap-palette" three.ppm -in "with space/in put.ppm"
 check "GIMP palette without Netpbm" 0 snap.ppm "" \
