@@ -56,7 +56,7 @@ void Run(benchmark::State& state, Pass pass) {
     pass(pixels.data(), kPixels, config);
     benchmark::DoNotOptimize(pixels.data());
   }
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kPixels));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kPixels));
   state.SetLabel(state.range(1) == 0 ? "noise" : "smooth");
 }
 

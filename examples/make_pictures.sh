@@ -9,6 +9,6 @@ trap 'rm -rf "$work"' EXIT
 bash examples/run_doc_examples.sh "$work" "${1:-build}"
 mkdir -p docs
 for picture in $(grep -o 'docs/[a-z0-9_-]*\.png' README.md | sort -u); do
-  cp "$work/$(basename "$picture")" "$picture"
+  cp "$work/try/$(basename "$picture")" "$picture"
   echo "made $picture"
 done

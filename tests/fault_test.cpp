@@ -40,7 +40,8 @@ test::Ppm Image(int width, int height) {
   test::Ppm ppm;
   ppm.width = std::to_string(width);
   ppm.height = std::to_string(height);
-  ppm.raster = test::RandomRaster(static_cast<std::size_t>(width) * height, 9);
+  ppm.raster =
+      test::RandomRaster(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 9);
   return ppm;
 }
 

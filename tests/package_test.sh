@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # `cmake --install` and the Debian package both hold the program, the palette
-# helper, their manuals, the licence and the changelog, and lintian (when it
-# is installed) finds nothing to say about the package. Exits 77 (skipped)
-# without dpkg-deb.
+# helper, their manuals, the licence and the changelog; lintian (when it is
+# installed) finds nothing to say about the package; and a second cpack run
+# a second later, SOURCE_DATE_EPOCH unset, gives the same bytes. Exits 77
+# (skipped) without dpkg-deb.
 # Usage: tests/package_test.sh BUILD_DIR [EMULATOR...]
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -20,9 +21,15 @@ done
 printf 'P6\n1 1\n255\n\0\0\0' | ${emulator[@]+"${emulator[@]}"} "$work/prefix/bin/remap" 1 '#000000:#010203' |
   cmp -s - <(printf 'P6\n1 1\n255\n\1\2\3') || { echo "installed remap misbehaves"; exit 1; }
 
-(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" > cpack.log) ||
-  { cat "$work/cpack.log"; exit 1; }
+pack() {
+  (cd "$work" && env -u SOURCE_DATE_EPOCH cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/$1" > cpack.log) ||
+    { cat "$work/cpack.log"; exit 1; }
+}
+pack package
+sleep 1
+pack again
 deb=$(ls "$work"/package/*.deb)
+cmp "$deb" "$work/again/$(basename "$deb")" || { echo "two runs of cpack gave different packages"; exit 1; }
 contents=$(dpkg-deb -c "$deb")
 for path in ./usr/bin/remap ./usr/bin/remap-palette ./usr/share/man/man1/remap.1.gz \
             ./usr/share/man/man1/remap-palette.1.gz ./usr/share/doc/remap/copyright \

@@ -118,7 +118,7 @@ TEST_P(EveryKernel, MatchesTheReferenceRule) {
                     : static_cast<std::int32_t>(random() % 271) - 15;
     };
     auto replace = [&] { return static_cast<std::int32_t>(random() % 271) - 15; };
-    for (int i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
       config.matchRed[i] = match();
       config.matchGreen[i] = match();
       config.matchBlue[i] = match();
@@ -140,11 +140,12 @@ TEST_P(EveryKernel, MatchesTheReferenceRule) {
 TEST_P(EveryKernel, IsExactAtTheExtremes) {
   Configuration config = reference::TableOf(4);
   const std::int32_t matches[4][3] = {{-15, -15, -15}, {255, 255, 255}, {-15, 255, -15}, {0, 0, 0}};
-  for (int i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < 4; ++i) {
     config.matchRed[i] = matches[i][0];
     config.matchGreen[i] = matches[i][1];
     config.matchBlue[i] = matches[i][2];
-    config.replaceRed[i] = config.replaceGreen[i] = config.replaceBlue[i] = 60 * i;
+    config.replaceRed[i] = config.replaceGreen[i] = config.replaceBlue[i] =
+        60 * static_cast<std::int32_t>(i);
   }
   std::string raster;
   for (int v = 0; v < 256; ++v) {
@@ -159,7 +160,8 @@ TEST_P(EveryKernel, IsExactAtTheExtremes) {
 // strictly nearer, so the tie between signatures 1 and 5000 goes to 1.
 TEST_P(EveryKernel, KeepsTheRuleAcrossThousandsOfSignatures) {
   Configuration config = reference::RandomTable(9000, 11);
-  for (int i : {1, 5000}) config.matchRed[i] = config.matchGreen[i] = config.matchBlue[i] = 77;
+  for (std::size_t i : {std::size_t{1}, std::size_t{5000}})
+    config.matchRed[i] = config.matchGreen[i] = config.matchBlue[i] = 77;
   config.matchRed[8000] = 200, config.matchGreen[8000] = 10, config.matchBlue[8000] = 10;
   ExpectReferenceResult(test::RandomRaster(150, 5) + "MMM" + std::string("\xc8\x0a\x0a", 3),
                         config);
