@@ -11,6 +11,7 @@
 #include "remap/index.hpp"
 
 #include <chrono>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 
@@ -192,55 +193,94 @@ bool MakeScratch(const Signatures& all, Scratch& scratch) {
          Allocate(scratch.chunks, (count + kChunk - 1) / kChunk);
 }
 
-bool CellsOf(const std::uint8_t* bytes, int pixels, std::int32_t* cells) {
-  bool one = true;
-  for (int j = 0; j < pixels; ++j) {
-    cells[j] = CellOf(bytes + 3 * j, kFinest);
-    one = one && cells[j] == cells[0];
-  }
-  return one;
-}
-
-BlockList CellList(Index& index, Scratch& scratch, std::int32_t cell) {
-  if (cell == scratch.cell) return {scratch.chunks.get(), scratch.chunkCount};
-  const Span span = Candidates(index, kFinest, cell);
-  const BlockList list = Searchable(*index.all, scratch, span.place, span.count);
-  // Only a list in the scratch's own arrays stays for the next block.
-  scratch.cell = list.chunks == scratch.chunks.get() ? cell : -1;
-  return list;
-}
-
-BlockList UnionList(Index& index, Scratch& scratch, const std::int32_t* cells, int pixels) {
-  scratch.cell = -1;
-  // Each place sets its bit and its word's bit in the summary; reading them
-  // back in order gives the places ascending.
-  std::uint64_t* bits = scratch.bits.get();
-  std::uint64_t* summary = scratch.summary.get();
-  std::int32_t previous = -1;
-  for (int j = 0; j < pixels; ++j) {
-    if (cells[j] == previous) continue;
-    previous = cells[j];
-    const Span span = Candidates(index, kFinest, cells[j]);
-    for (std::int32_t k = 0; k < span.count; ++k) {
-      const auto place = static_cast<std::uint32_t>(span.place[k]);
-      bits[place >> 6] |= std::uint64_t{1} << (place & 63);
-      summary[place >> 12] |= std::uint64_t{1} << ((place >> 6) & 63);
+BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int pixels) {
+  // 48 bytes are 16 whole pixels: byte j of each stripe is component j % 3.
+  std::uint8_t lo[48], hi[48];
+  std::memset(lo, 255, sizeof lo);
+  std::memset(hi, 0, sizeof hi);
+  const int whole = pixels / 16 * 48;
+  for (int k = 0; k < whole; k += 48) {
+    for (int j = 0; j < 48; ++j) {
+      const std::uint8_t v = bytes[k + j];
+      lo[j] = v < lo[j] ? v : lo[j];
+      hi[j] = v > hi[j] ? v : hi[j];
     }
   }
-  std::int32_t* places = scratch.places.get();
-  std::int32_t count = 0;
-  const std::size_t summaryWords = (static_cast<std::size_t>(index.all->count) + 4095) / 4096;
-  for (std::size_t s = 0; s < summaryWords; ++s) {
-    for (std::uint64_t words = summary[s]; words != 0; words &= words - 1) {
-      const std::size_t w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
-      for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
-        places[count++] = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(word);
+  for (int j = whole; j < 3 * pixels; ++j) {
+    lo[j % 3] = bytes[j] < lo[j % 3] ? bytes[j] : lo[j % 3];
+    hi[j % 3] = bytes[j] > hi[j % 3] ? bytes[j] : hi[j % 3];
+  }
+  std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+  for (int j = 0; j < 48; ++j) {
+    low[j % 3] = lo[j] < low[j % 3] ? lo[j] : low[j % 3];
+    high[j % 3] = hi[j] > high[j % 3] ? hi[j] : high[j % 3];
+  }
+  int level = kFinest;
+  auto spans = [&](int c) { return (high[c] >> (8 - level)) - (low[c] >> (8 - level)); };
+  while (level > 0 && (spans(0) > 1 || spans(1) > 1 || spans(2) > 1)) --level;
+  const int shift = 8 - level;
+  // The level, the first cell's coordinates and whether the box reaches the
+  // next cell along each axis name the cells.
+  const std::int64_t cells = std::int64_t{level} << 40 | std::int64_t{low[0] >> shift} << 24 |
+                             std::int64_t{low[1] >> shift} << 16 | (low[2] >> shift) << 8 |
+                             spans(0) << 2 | spans(1) << 1 | spans(2);
+  if (cells == scratch.cells) return {scratch.chunks.get(), scratch.chunkCount};
+  auto cellAt = [&](int r, int g, int b) {
+    return ((low[0] >> shift) + r) << (2 * level) | ((low[1] >> shift) + g) << level |
+           ((low[2] >> shift) + b);
+  };
+  BlockList list;
+  if (spans(0) + spans(1) + spans(2) == 0) {
+    const Span span = Candidates(index, level, cellAt(0, 0, 0));
+    list = Searchable(*index.all, scratch, span.place, span.count);
+  } else {
+    // Lists that hold the table twice over cost as much to join as the
+    // table does to search.
+    std::int64_t together = 0;
+    for (int r = 0; r <= spans(0); ++r) {
+      for (int g = 0; g <= spans(1); ++g) {
+        for (int b = 0; b <= spans(2); ++b)
+          together += Candidates(index, level, cellAt(r, g, b)).count;
       }
-      bits[w] = 0;
     }
-    summary[s] = 0;
+    if (together >= 2 * std::int64_t{index.all->count}) {
+      scratch.cells = -1;
+      return {index.all->chunks, index.all->chunkCount};
+    }
+    // Each place sets its bit and its word's bit in the summary; reading
+    // them back in order gives the union ascending.
+    std::uint64_t* bits = scratch.bits.get();
+    std::uint64_t* summary = scratch.summary.get();
+    for (int r = 0; r <= spans(0); ++r) {
+      for (int g = 0; g <= spans(1); ++g) {
+        for (int b = 0; b <= spans(2); ++b) {
+          const Span span = Candidates(index, level, cellAt(r, g, b));
+          for (std::int32_t k = 0; k < span.count; ++k) {
+            const auto place = static_cast<std::uint32_t>(span.place[k]);
+            bits[place >> 6] |= std::uint64_t{1} << (place & 63);
+            summary[place >> 12] |= std::uint64_t{1} << ((place >> 6) & 63);
+          }
+        }
+      }
+    }
+    std::int32_t* places = scratch.places.get();
+    std::int32_t count = 0;
+    const std::size_t summaryWords = (static_cast<std::size_t>(index.all->count) + 4095) / 4096;
+    for (std::size_t s = 0; s < summaryWords; ++s) {
+      for (std::uint64_t words = summary[s]; words != 0; words &= words - 1) {
+        const std::size_t w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
+        for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+          places[count++] = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(word);
+        }
+        bits[w] = 0;
+      }
+      summary[s] = 0;
+    }
+    list = Searchable(*index.all, scratch, places, count);
   }
-  return Searchable(*index.all, scratch, places, count);
+  // Only a list in the scratch's own arrays stays for the next block.
+  scratch.cells = list.chunks == scratch.chunks.get() ? cells : -1;
+  return list;
 }
 
 std::uint32_t NearestOf(const Signatures& all, const Span& span, const std::uint8_t* rgb) {

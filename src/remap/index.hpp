@@ -107,13 +107,13 @@ std::uint32_t NearestOf(const Signatures& all, const Span& span, const std::uint
 
 // One thread's room for the lists its blocks are searched against.
 struct Scratch {
-  std::unique_ptr<std::uint64_t[]> bits, summary;  // a union's places, a bit per word
+  std::unique_ptr<std::uint64_t[]> bits, summary;  // a union's places, and a bit a word of them
   std::unique_ptr<std::int32_t[]> places, offset;
   std::unique_ptr<Match[]> match;
   std::unique_ptr<std::uint32_t[]> colour;
   std::unique_ptr<Chunk[]> chunks;
   std::int32_t chunkCount = 0;
-  std::int32_t cell = -1;  // the one finest cell the list now holds, if it holds one
+  std::int64_t cells = -1;  // which cells the list now holds, if it is its own
 };
 
 // Returns false when memory is short.
@@ -125,15 +125,11 @@ struct BlockList {
   std::int32_t chunkCount;
 };
 
-// The finest cells of `pixels` pixels (at most 64) at `bytes`, into `cells`.
-// True when they all lie in one.
-bool CellsOf(const std::uint8_t* bytes, int pixels, std::int32_t* cells);
-
-// The candidates of one finest cell, as a searchable list.
-BlockList CellList(Index& index, Scratch& scratch, std::int32_t cell);
-
-// The union of the candidates of `pixels` pixels' finest `cells`, or every
-// signature when the union would hold as many.
-BlockList UnionList(Index& index, Scratch& scratch, const std::int32_t* cells, int pixels);
+// The candidates of every colour in the box around `pixels` pixels (at most
+// 64) at `bytes`: of the cells of the finest level at which the box spans
+// at most two a side, the union of their lists, or every signature when the
+// union would hold as many. The list stays in `scratch` for the next block,
+// which takes it as it is if its box lies in the same cells.
+BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int pixels);
 
 }  // namespace remap

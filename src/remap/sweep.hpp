@@ -145,10 +145,7 @@ void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
     SearchEachPixel<kFinest>(*band.index, bytes, pixels);
     return;
   }
-  std::int32_t cells[K::kBlock];
-  const bool one = CellsOf(bytes, pixels, cells);
-  const BlockList list = one ? CellList(*band.index, *band.scratch, cells[0])
-                             : UnionList(*band.index, *band.scratch, cells, pixels);
+  const BlockList list = BoxList(*band.index, *band.scratch, bytes, pixels);
   RemapBlock<K>(bytes, list.chunks, list.chunkCount);
 }
 
@@ -187,6 +184,16 @@ class Chooser {
     return cheapest;
   }
 
+  bool Timed(Way way) const { return seconds_[way] >= 0; }
+  double Seconds(Way way) const { return seconds_[way]; }
+
+  // A trial gave up after taking `perPixel`, cells and all: that is its time
+  // until it is tried again, which waits as long.
+  void GaveUp(Way way, double perPixel) {
+    seconds_[way] = perPixel;
+    since_[way] = 0;
+  }
+
   // A window took `perPixel` to search and `building` a pixel to build
   // cells. A time can only be too long (the thread was interrupted, or
   // shares its core), so a shorter one is taken at once and a longer one
@@ -200,9 +207,6 @@ class Chooser {
     since_[way] = -kTrialShare * building;
   }
 
- private:
-  static constexpr double kUntimed = -1, kNever = -2;
-
   Way Cheapest() const {
     Way best = kFull;
     for (int w = 0; w < kWays; ++w) {
@@ -213,10 +217,17 @@ class Chooser {
     return best;
   }
 
+ private:
+  static constexpr double kUntimed = -1, kNever = -2;
+
   double seconds_[kWays];
   double since_[kWays] = {};  // the cheapest's time since each was last timed
 };
 
+// A trial of another way (building cells as it goes) gives up once it has
+// taken a kTrialShare share of what the cheapest way would still need for
+// the rest of the band: a picture too small to make up for its cells is
+// searched the cheap way.
 template <class K>
 void Sweep(const Band& band) {
   static_assert(K::kBlock <= 64 && 64 % K::kBlock == 0, "blocks tile the bands");
@@ -225,23 +236,36 @@ void Sweep(const Band& band) {
   const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
   const std::uint64_t window = kWindowBlocks * K::kBlock;
   Way way = chooser.Next();
-  for (std::uint64_t k = 0; k < whole; k += window) {
+  for (std::uint64_t k = 0; k < whole;) {
     way = chooser.Next();
+    const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
+    const double budget = chooser.Seconds(chooser.Cheapest()) *
+                          static_cast<double>(band.pixelCount - k) / kTrialShare;
     const std::uint64_t end = k + window < whole ? k + window : whole;
     const Clock::time_point start = Clock::now();
     const double building = BuildingSeconds();
-    for (std::uint64_t b = k; b < end; b += K::kBlock) {
+    std::uint64_t b = k;
+    for (; b < end; b += K::kBlock) {
       SearchBlock<K>(band.pixels + 3 * b, K::kBlock, way, band);
+      if (trial && std::chrono::duration<double>(Clock::now() - start).count() > budget) {
+        b += K::kBlock;
+        break;
+      }
     }
     const std::chrono::duration<double> took = Clock::now() - start;
-    const double built = BuildingSeconds() - building, pixels = static_cast<double>(end - k);
-    chooser.Took(way, (took.count() - built) / pixels, built / pixels);
+    const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
+    if (b < end) {
+      chooser.GaveUp(way, took.count() / pixels);
+    } else {
+      chooser.Took(way, (took.count() - built) / pixels, built / pixels);
+    }
+    k = b;
   }
   if (whole < band.pixelCount) {
     std::uint8_t tail[K::kBlock * 3] = {};
     const auto size = static_cast<std::size_t>(3 * (band.pixelCount - whole));
     std::memcpy(tail, band.pixels + 3 * whole, size);
-    SearchBlock<K>(tail, static_cast<int>(band.pixelCount - whole), way, band);
+    SearchBlock<K>(tail, static_cast<int>(band.pixelCount - whole), chooser.Cheapest(), band);
     std::memcpy(band.pixels + 3 * whole, tail, size);
   }
 }
