@@ -43,11 +43,15 @@ inline void ReferenceRemapByColour(std::uint8_t* pixels, std::uint64_t pixelCoun
   std::unordered_map<std::uint32_t, std::uint32_t> known;
   for (std::uint64_t k = 0; k < pixelCount; ++k) {
     std::uint8_t* p = pixels + 3 * k;
-    const std::uint32_t colour = p[0] | p[1] << 8 | std::uint32_t{p[2]} << 16;
+    const std::uint32_t colour =
+        std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
     auto found = known.find(colour);
     if (found == known.end()) {
       ReferenceRemap(p, 1, config);
-      found = known.emplace(colour, p[0] | p[1] << 8 | std::uint32_t{p[2]} << 16).first;
+      found = known
+                  .emplace(colour, std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
+                                       std::uint32_t{p[2]} << 16)
+                  .first;
     }
     p[0] = static_cast<std::uint8_t>(found->second);
     p[1] = static_cast<std::uint8_t>(found->second >> 8);
