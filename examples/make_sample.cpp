@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
+
 namespace {
 
 // Deterministic per-pixel grain in [-1, 1].
@@ -32,6 +34,7 @@ std::uint8_t Clamp(double v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseBinaryStandardStreams();
   if (argc != 3 && argc != 4) {
     std::fputs("usage: make_sample WIDTH HEIGHT [TEXTURE|noise]\n", stderr);
     return 1;

@@ -1,9 +1,5 @@
 // remap: recolours a binary PPM image with a table of colour signatures.
 // Reads, remaps in place, writes; every failure exits with status 1.
-#include <fcntl.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +8,7 @@
 #include "config/configuration.hpp"
 #include "image/ppm_image.hpp"
 #include "message.hpp"
+#include "platform/platform.hpp"
 #include "remap.hpp"
 
 namespace {
@@ -35,32 +32,13 @@ int Answer(const char* text) {
   return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-// A file opened while a standard descriptor is closed would take its number:
-// messages for stderr would then land in the "-out" file. Each closed one is
-// taken by /dev/null, opened the wrong way round so that using it still fails
-// as using a closed stream does.
-void OccupyClosedStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
-    }
-  }
-}
-
-// Past a file-size limit (`ulimit -f`) the system would end the process
-// with a signal, leaving a truncated file and no word of it; ignored, the
-// write fails and is reported like any other.
-void FailWritesPastTheFileSizeLimit() {
-#ifdef SIGXFSZ
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  OccupyClosedStandardDescriptors();
-  FailWritesPastTheFileSizeLimit();
+  platform::OccupyClosedStandardStreams();
+  platform::UseBinaryStandardStreams();
+  platform::LetOversizedWritesFail();
+  argv = platform::Utf8Arguments(argc, argv);
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return Answer(kUsage);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     return Answer("remap " REMAP_VERSION "\n");

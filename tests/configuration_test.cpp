@@ -1,8 +1,8 @@
 #include "config/configuration.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -170,7 +170,9 @@ TEST(Configure, RefusesToOverwriteItsInput) {
       {"output first", {"1", kSig, "-out", "A", "-in", "A"}},
       {"dot slash", {"1", kSig, "-in", "A", "-out", "DIR/./A"}},
       {"hard link", {"1", kSig, "-in", "A", "-out", "DIR/hard"}},
+#ifndef _WIN32  // making one needs a privilege on Windows
       {"symbolic link", {"1", kSig, "-in", "DIR/soft", "-out", "A"}},
+#endif
       {"an earlier -in", {"1", kSig, "-in", "A", "-in", "B", "-out", "A"}},
       {"after a bad option", {"1", kSig, "-out", "A", "-bogus", "-in", "A"}},
   };
@@ -179,8 +181,10 @@ TEST(Configure, RefusesToOverwriteItsInput) {
     test::ScratchDir dir;
     test::WriteFile(dir / "A", "precious");
     test::WriteFile(dir / "B", "other");
-    ASSERT_EQ(link((dir / "A").c_str(), (dir / "hard").c_str()), 0);
-    ASSERT_EQ(symlink((dir / "A").c_str(), (dir / "soft").c_str()), 0);
+    std::filesystem::create_hard_link(dir / "A", dir / "hard");
+#ifndef _WIN32
+    std::filesystem::create_symlink(dir / "A", dir / "soft");
+#endif
     Configuration config;
     const Outcome outcome = ConfigureWith(c.args, config, dir);
     EXPECT_EQ(outcome.result, 1);
@@ -197,8 +201,10 @@ TEST(Configure, AllowsDistinctFilesAndDevices) {
   ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "A", "-out", "B"}, config, dir).result, 0);
   Deconfigure(config);
   EXPECT_EQ(test::ReadFile(dir / "B"), "");
-  ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "/dev/null", "-out", "/dev/null"}, config, dir).result,
-            0);
+  ASSERT_EQ(
+      ConfigureWith({"1", kSig, "-in", test::kNullDevice, "-out", test::kNullDevice}, config, dir)
+          .result,
+      0);
   Deconfigure(config);
 }
 

@@ -21,7 +21,7 @@ struct Read {
 };
 
 Read ReadBytes(const std::string& bytes) {
-  std::FILE* input = std::tmpfile();
+  std::FILE* input = TemporaryFile();
   std::fwrite(bytes.data(), 1, bytes.size(), input);
   std::rewind(input);
   Read read;
@@ -155,7 +155,7 @@ TEST(ReadImage, ReadsTheLargestDimensionsInTheHeader) {
 }
 
 std::string WriteBytes(const test::Ppm& ppm, std::uint16_t w, std::uint16_t h, std::uint16_t m) {
-  std::FILE* output = std::tmpfile();
+  std::FILE* output = TemporaryFile();
   EXPECT_EQ(WriteImage(output, w, h, m, reinterpret_cast<const std::uint8_t*>(ppm.raster.data())),
             0);
   std::rewind(output);

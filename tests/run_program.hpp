@@ -3,9 +3,11 @@
 #pragma once
 
 #include <fcntl.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <optional>
@@ -80,6 +82,7 @@ inline Streams StdinFrom(std::string path, std::string out = "", bool closeOut =
   return streams;
 }
 
+#ifndef _WIN32
 // Runs `program` with `args` in `dir`, standard error captured.
 inline Run RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const ScratchDir& dir, const Streams& streams = {}) {
@@ -140,4 +143,10 @@ inline Run RunProgram(const std::string& program, const std::vector<std::string>
   return run;
 }
 
+#endif
+
 }  // namespace test
+
+#ifdef _WIN32
+#include "run_program_windows.hpp"
+#endif

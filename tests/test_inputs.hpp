@@ -33,7 +33,7 @@ using reference::RandomRaster;
 // Reads `bytes` with the program's own reader, its message (if any) dropped:
 // the header values and raster a run on these bytes works on.
 inline bool ReadWithLibrary(const std::string& bytes, Ppm& ppm) {
-  std::FILE* input = std::tmpfile();
+  std::FILE* input = TemporaryFile();
   std::fwrite(bytes.data(), 1, bytes.size(), input);
   std::rewind(input);
   std::uint16_t width, height, maxval;

@@ -1,8 +1,6 @@
 // Turns the command line into a Configuration: count, signatures, options.
 #include "config/configuration.hpp"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <new>
 
 #include "message.hpp"
+#include "platform/platform.hpp"
 
 namespace {
 
@@ -67,30 +66,24 @@ Option OptionAt(int argc, const char* const* argv, int i) {
   return {kind, argv[i + 1], i + 2};
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // True when `path` is an existing regular file that the run also reads: a
 // file named after any "-in" in the option area (read or not, so that the
 // answer does not depend on which option fails first) or, when there is
 // none, standard input. Opening it for writing would empty the image before
 // it is read.
 bool WouldOverwriteInput(const char* path, int argc, const char* const* argv, int first) {
-  struct stat target;
-  if (stat(path, &target) != 0 || !S_ISREG(target.st_mode)) return false;
+  platform::FileIdentity target, input;
+  if (!platform::RegularFileAt(path, target)) return false;
   bool anyInput = false;
   for (int i = first; i < argc;) {
     const Option option = OptionAt(argc, argv, i);
     if (option.kind == Option::kInput && option.path != nullptr) {
       anyInput = true;
-      struct stat input;
-      if (stat(option.path, &input) == 0 && SameFile(input, target)) return true;
+      if (platform::RegularFileAt(option.path, input) && input == target) return true;
     }
     i = option.next;
   }
-  struct stat input;
-  return !anyInput && fstat(fileno(stdin), &input) == 0 && SameFile(input, target);
+  return !anyInput && platform::RegularFileOf(stdin, input) && input == target;
 }
 
 // True when the image would go to an inherited standard output that is the
@@ -98,10 +91,9 @@ bool WouldOverwriteInput(const char* path, int argc, const char* const* argv, in
 // would append to it or overwrite it while it is read. Pipes, terminals and
 // devices are not files that can be damaged so.
 bool WritesIntoInput(const Configuration& config) {
-  struct stat output, input;
-  return config.output == stdout && fstat(fileno(stdout), &output) == 0 &&
-         S_ISREG(output.st_mode) && fstat(fileno(config.input), &input) == 0 &&
-         SameFile(input, output);
+  platform::FileIdentity output, input;
+  return config.output == stdout && platform::RegularFileOf(stdout, output) &&
+         platform::RegularFileOf(config.input, input) && input == output;
 }
 
 // Makes `opened` the stream in `slot`, closing one an earlier option opened.
@@ -138,13 +130,13 @@ int Configure(int argc, const char* const* argv, Configuration& config) {
     const Option option = OptionAt(argc, argv, i);
     if (option.kind == Option::kInput) {
       if (option.path == nullptr) return Fail(kMissingInputPath);
-      std::FILE* input = std::fopen(option.path, "r");
+      std::FILE* input = platform::OpenFile(option.path, "rb");
       if (input == nullptr) return Fail(kCannotOpenInput);
       Replace(config.input, stdin, input);
     } else if (option.kind == Option::kOutput) {
       if (option.path == nullptr) return Fail(kMissingOutputPath);
       if (WouldOverwriteInput(option.path, argc, argv, first)) return Fail(kSameInputAndOutput);
-      std::FILE* output = std::fopen(option.path, "w");
+      std::FILE* output = platform::OpenFile(option.path, "wb");
       if (output == nullptr) return Fail(kCannotOpenOutput);
       Replace(config.output, stdout, output);
     } else {

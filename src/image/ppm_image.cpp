@@ -1,10 +1,6 @@
 // Binary PPM reader and writer.
 #include "image/ppm_image.hpp"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <sys/stat.h>
 
 #include <cctype>
@@ -14,6 +10,7 @@
 #include <new>
 
 #include "message.hpp"
+#include "platform/platform.hpp"
 
 namespace {
 
@@ -39,22 +36,6 @@ bool ReadHeaderNumber(std::FILE* input, std::uint16_t& value) {
   if (c != EOF) std::ungetc(c, input);
   value = static_cast<std::uint16_t>(number);
   return true;
-}
-
-// Asks for transparent huge pages over the whole 2 MiB stretches of a large
-// buffer: the read then faults in a few dozen pages instead of thousands,
-// which is most of what a run costs beyond the copying. Purely advisory.
-void AdviseHugePages(std::uint8_t* buffer, std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  const auto start = reinterpret_cast<std::uintptr_t>(buffer);
-  const std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t end = (start + size) & ~(kHuge - 1);
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#else
-  (void)buffer;
-  (void)size;
-#endif
 }
 
 // True when `input` is a regular file holding fewer than `bytes` bytes past
@@ -96,7 +77,7 @@ std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width
   // pipe must fail at the read without first touching every page of the buffer.
   std::unique_ptr<std::uint8_t[]> pixels(new (std::nothrow) std::uint8_t[size]);
   if (!pixels) return Fail(kCannotAllocateData);
-  AdviseHugePages(pixels.get(), size);
+  platform::AdviseHugePages(pixels.get(), size);
   if (std::fread(pixels.get(), size, 1, input) != 1) return Fail(kFailedReadingData);
   return pixels;
 }

@@ -2,14 +2,11 @@
 // no two threads write the same bytes.
 #include "remap/threads.hpp"
 
-#if defined(__linux__)
-#include <sched.h>
-#endif
-
 #include <algorithm>
 #include <thread>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "remap/index.hpp"
 
 namespace remap {
@@ -21,16 +18,6 @@ constexpr std::uint64_t kBandAlign = 64;
 constexpr std::uint64_t kLeastBand = std::uint64_t{1} << 16;
 // The index's lists take at most this.
 constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
-
-unsigned UsableCpus() {
-#if defined(__linux__)
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    return static_cast<unsigned>(std::max(1, CPU_COUNT(&set)));
-  }
-#endif
-  return std::max(1u, std::thread::hardware_concurrency());
-}
 
 void SweepBand(SweepFunction sweep, Band band) {
   Scratch scratch;
@@ -44,7 +31,7 @@ void RunBands(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
               std::uint64_t pixelCount, const RemapOptions& options) {
   std::uint64_t bands = options.threads > 0
                             ? options.threads
-                            : std::min<std::uint64_t>(UsableCpus(), pixelCount / kLeastBand);
+                            : std::min<std::uint64_t>(platform::UsableCpuCount(), pixelCount / kLeastBand);
   bands = std::max<std::uint64_t>(1, std::min(bands, (pixelCount + kBandAlign - 1) / kBandAlign));
   const std::uint64_t size = (pixelCount / bands + kBandAlign - 1) / kBandAlign * kBandAlign;
   // One index for all: a single signature needs none, and one that cannot

@@ -1,0 +1,86 @@
+// The platform interface on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <thread>
+
+#include "platform/platform.hpp"
+
+namespace platform {
+namespace {
+
+bool RegularFile(const struct stat& file, FileIdentity& identity) {
+  if (!S_ISREG(file.st_mode)) return false;
+  identity.volume = static_cast<std::uint64_t>(file.st_dev);
+  identity.index = static_cast<std::uint64_t>(file.st_ino);
+  return true;
+}
+
+}  // namespace
+
+void OccupyClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    }
+  }
+}
+
+void UseBinaryStandardStreams() {}
+
+void LetOversizedWritesFail() {
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+char** Utf8Arguments(int, char** argv) { return argv; }
+
+std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+bool RegularFileAt(const char* path, FileIdentity& identity) {
+  struct stat file;
+  return stat(path, &file) == 0 && RegularFile(file, identity);
+}
+
+bool RegularFileOf(std::FILE* stream, FileIdentity& identity) {
+  struct stat file;
+  return stream != nullptr && fstat(fileno(stream), &file) == 0 && RegularFile(file, identity);
+}
+
+// Only the whole 2 MiB stretches inside the buffer can be huge pages.
+void AdviseHugePages(void* buffer, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+  const std::uintptr_t first = (start + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t end = (start + size) & ~(kHuge - 1);
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)buffer;
+  (void)size;
+#endif
+}
+
+unsigned UsableCpuCount() {
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  }
+#endif
+  const unsigned present = std::thread::hardware_concurrency();
+  return present > 0 ? present : 1;
+}
+
+}  // namespace platform
