@@ -211,20 +211,31 @@ BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int
     hi[j % 3] = bytes[j] > hi[j % 3] ? bytes[j] : hi[j % 3];
   }
   std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
-  for (int j = 0; j < 48; ++j) {
-    low[j % 3] = lo[j] < low[j % 3] ? lo[j] : low[j % 3];
-    high[j % 3] = hi[j] > high[j % 3] ? hi[j] : high[j % 3];
+  for (int j = 0; j < 48; j += 3) {
+    for (int c = 0; c < 3; ++c) {
+      low[c] = lo[j + c] < low[c] ? lo[j + c] : low[c];
+      high[c] = hi[j + c] > high[c] ? hi[j + c] : high[c];
+    }
   }
   int level = kFinest;
   auto spans = [&](int c) { return (high[c] >> (8 - level)) - (low[c] >> (8 - level)); };
   while (level > 0 && (spans(0) > 1 || spans(1) > 1 || spans(2) > 1)) --level;
   const int shift = 8 - level;
   // The level, the first cell's coordinates and whether the box reaches the
-  // next cell along each axis name the cells.
+  // next cell along each axis name the cells. The list of cells that hold
+  // these serves too.
   const std::int64_t cells = std::int64_t{level} << 40 | std::int64_t{low[0] >> shift} << 24 |
                              std::int64_t{low[1] >> shift} << 16 | (low[2] >> shift) << 8 |
                              spans(0) << 2 | spans(1) << 1 | spans(2);
-  if (cells == scratch.cells) return {scratch.chunks.get(), scratch.chunkCount};
+  if (scratch.cells >= 0 && scratch.cells >> 40 == level) {
+    bool within = true;
+    for (int c = 0; c < 3; ++c) {
+      const std::int64_t first = scratch.cells >> (24 - 8 * c) & 0xFF;
+      const std::int64_t last = first + (scratch.cells >> (2 - c) & 1);
+      within = within && first <= low[c] >> shift && (high[c] >> shift) <= last;
+    }
+    if (within) return {scratch.chunks.get(), scratch.chunkCount};
+  }
   auto cellAt = [&](int r, int g, int b) {
     return ((low[0] >> shift) + r) << (2 * level) | ((low[1] >> shift) + g) << level |
            ((low[2] >> shift) + b);
