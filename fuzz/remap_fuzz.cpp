@@ -1,6 +1,6 @@
 // Bytes made into a signature table and a picture of a kind people bring
 // (palettes snapped, duplicated or clustered; swatches, palette rows, exact
-// matches, gradients, noise), up to thousands of signatures and tens of
+// matches, odd pixels in flat areas, gradients, noise), up to thousands of signatures and tens of
 // thousands of pixels, the input's own bytes laid over both; every kernel
 // this processor has, each way of searching and threads must give the plain
 // rule's bytes.
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int count = 1 + static_cast<int>(Take(p, 2) % 6000);
   const std::uint32_t kinds = Take(p, 1);
   const auto palette = static_cast<reference::PaletteKind>(kinds & 3);
-  const auto picture = static_cast<reference::PictureKind>((kinds >> 2) % 5);
+  const auto picture = static_cast<reference::PictureKind>((kinds >> 2) % 6);
   const auto search = static_cast<SearchChoice>((kinds >> 5) % 5);
   const unsigned threads = 1 + Take(p, 1) % 4;
   const std::size_t width = 1 + Take(p, 2) % 1100;

@@ -109,6 +109,7 @@ enum class PictureKind {
   kSwatches,    // flat blocks of palette and other colours
   kPaletteRow,  // the palette's colours in the first row, one colour elsewhere
   kExact,       // runs of the palette's own match colours
+  kLastOdd,     // one colour, but a palette colour at the last pixel of every 64
 };
 
 struct Scene {
@@ -188,6 +189,9 @@ inline Scene MakeScene(PaletteKind palette, PictureKind picture, int count, std:
         }
         case PictureKind::kPaletteRow:
           rgb = y == 0 ? matchOf(x) : std::string(3, '\x20');
+          break;
+        case PictureKind::kLastOdd:
+          rgb = (y * width + x) % 64 == 63 ? matchOf(random()) : std::string(3, '\x20');
           break;
         case PictureKind::kExact:
           if (run.empty() || random() % 50 == 0) run = matchOf(random());

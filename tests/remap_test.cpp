@@ -156,6 +156,32 @@ TEST_P(EveryKernel, IsExactAtTheExtremes) {
   ExpectReferenceResult(raster, config);
 }
 
+// A pixel on the far corner of a cell of the colour cube (8 to 64 values a
+// side), equally near a signature on the near corner and an earlier one
+// outside, as far beyond the pixel: the earlier one lies exactly on the
+// cell's bound and must be kept for the tie. Mirrored too, and among others.
+TEST_P(EveryKernel, KeepsTiesOnTheCornersOfCells) {
+  for (const std::int32_t side : {8, 16, 32, 64}) {
+    for (const std::int32_t origin : {0, 64, 128}) {
+      for (const bool mirrored : {false, true}) {
+        SCOPED_TRACE(testing::Message()
+                     << "side " << side << ", origin " << origin << (mirrored ? ", mirrored" : ""));
+        const std::int32_t step = mirrored ? -1 : 1;
+        const std::int32_t near = mirrored ? origin + side - 1 : origin;
+        const std::int32_t corner = near + step * (side - 1);
+        const std::int32_t beyond = corner + step * (side - 1);
+        Configuration config = reference::RandomTable(40, static_cast<unsigned>(side + origin));
+        for (std::size_t i = 0; i < 2; ++i) {
+          const std::int32_t v = i == 0 ? beyond : near;
+          config.matchRed[i] = config.matchGreen[i] = config.matchBlue[i] = v;
+        }
+        const auto c = static_cast<char>(corner);
+        ExpectReferenceResult(std::string(96, c) + test::RandomRaster(32, 1), config);
+      }
+    }
+  }
+}
+
 // More signatures than one chunk holds: a later chunk must win only when
 // strictly nearer, so the tie between signatures 1 and 5000 goes to 1.
 TEST_P(EveryKernel, KeepsTheRuleAcrossThousandsOfSignatures) {
@@ -368,6 +394,8 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
       {PaletteKind::kSpread, PictureKind::kSwatches, 4500, 520, 64},
       {PaletteKind::kSpread, PictureKind::kNoise, 96, 333, 70},
       {PaletteKind::kSnapped, PictureKind::kNoise, 4096, 259, 17},
+      {PaletteKind::kSpread, PictureKind::kLastOdd, 300, 640, 20},
+      {PaletteKind::kSnapped, PictureKind::kLastOdd, 2000, 640, 20},
   };
   unsigned seed = 0;
   for (const Case& c : cases) {
