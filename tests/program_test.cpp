@@ -119,11 +119,8 @@ const Failure kFailures[] = {
      {"1", kSig, "-out", "/dev/full"},
      kImage,
      Lines(kFailedWritingData, kCouldNotWriteOutput)},
-    {"table too large for memory",
-     Signatures(85000),
-     kImage,
-     Lines(kSignatureAllocationFailed, kCouldNotLoadConfiguration),
-     11},
+    {"table too large for memory", Signatures(85000), kImage,
+     Lines(kSignatureAllocationFailed, kCouldNotLoadConfiguration), 11},
 };
 
 // Standard input is a pipe here, as in a user's pipeline: the reader cannot
@@ -217,9 +214,9 @@ TEST(Program, RecoloursAPipeAndAFile) {
   EXPECT_EQ(toNull.err, "");
 }
 
-// Large palettes through the whole program, which knows the picture's width:
-// snapped and duplicated palettes on swatches, palette rows and exact
-// matches, widths past 256 that are not multiples of it.
+// Large palettes through the whole program: snapped and duplicated palettes
+// on swatches, palette rows and exact matches, widths past 256 that are not
+// multiples of it, and a picture large enough for a band a CPU.
 TEST(Program, RemapsLargePalettesExactly) {
   using reference::PaletteKind;
   using reference::PictureKind;
@@ -234,7 +231,7 @@ TEST(Program, RemapsLargePalettesExactly) {
       {PaletteKind::kDuplicated, PictureKind::kExact, 48, 4096, 1},
       {PaletteKind::kSnapped, PictureKind::kSwatches, 343, 1000, 150},
       {PaletteKind::kDuplicated, PictureKind::kSwatches, 2500, 300, 200},
-      {PaletteKind::kSpread, PictureKind::kSmooth, 1500, 1100, 70},
+      {PaletteKind::kSpread, PictureKind::kSmooth, 1000, 1100, 130},  // two bands and more
   };
   unsigned seed = 100;
   for (const Case& c : cases) {
