@@ -187,19 +187,17 @@ class Chooser {
   bool Timed(Way way) const { return seconds_[way] >= 0; }
   double Seconds(Way way) const { return seconds_[way]; }
 
-  // A trial gave up after taking `perPixel`, cells and all: that is its time
-  // until it is tried again, which waits as long.
-  void GaveUp(Way way, double perPixel) {
-    seconds_[way] = perPixel;
-    since_[way] = 0;
-  }
-
   // A window took `perPixel` to search and `building` a pixel to build
   // cells. A time can only be too long (the thread was interrupted, or
   // shares its core), so a shorter one is taken at once and a longer one
   // only in part. Cells are built once, so they do not count against a
   // way, but they make its next trial wait as long as its search would.
   void Took(Way way, double perPixel, double building) {
+    // A way's first window meets its cells cold, whoever built them.
+    if (way != kFull && !warm_[way]) {
+      warm_[way] = true;
+      return;
+    }
     const Way cheapest = Cheapest();
     double& last = seconds_[way];
     last = last == kUntimed || perPixel < last ? perPixel : Min(perPixel, last * kLonger);
@@ -222,6 +220,7 @@ class Chooser {
 
   double seconds_[kWays];
   double since_[kWays] = {};  // the cheapest's time since each was last timed
+  bool warm_[kWays] = {};
 };
 
 // A trial of another way (building cells as it goes) gives up once it has
@@ -254,11 +253,7 @@ void Sweep(const Band& band) {
     }
     const std::chrono::duration<double> took = Clock::now() - start;
     const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
-    if (b < end) {
-      chooser.GaveUp(way, took.count() / pixels);
-    } else {
-      chooser.Took(way, (took.count() - built) / pixels, built / pixels);
-    }
+    chooser.Took(way, (took.count() - built) / pixels, built / pixels);
     k = b;
   }
   if (whole < band.pixelCount) {
