@@ -37,6 +37,10 @@ constexpr std::uint64_t kWindowBlocks = 64;
 // many times as long as the other was last seen to take: trying costs at
 // most a share this small, however the two compare.
 constexpr double kTrialShare = 32;
+// A trial runs on this share of a window: enough for the clock.
+constexpr std::uint64_t kTrialFraction = 8;
+// Blocks a trial searches again, warm.
+constexpr std::uint64_t kProbeBlocks = 4;
 // How much longer a way's time a pixel may grow from one window to the next.
 constexpr double kLonger = 1.5;
 
@@ -149,22 +153,22 @@ void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
   RemapBlock<K>(bytes, list.chunks, list.chunkCount);
 }
 
-// Which way a window of blocks takes: each way's last time a pixel, and how
-// long the cheapest has run since each other was last timed.
+// Which way a window of blocks takes: each way's last time a pixel (shared
+// with the other bands), and how long the cheapest has run here since each
+// other was last timed.
 class Chooser {
  public:
-  explicit Chooser(const Band& band) {
+  explicit Chooser(const Band& band) : timings_(*band.timings) {
     const bool indexed = band.index != nullptr && band.scratch != nullptr;
-    for (int w = 0; w < kWays; ++w) {
-      const bool allowed = band.choice == SearchChoice::kMeasured
-                               ? w == kFull || indexed
-                               : static_cast<int>(band.choice) == w + 1 && (w == kFull || indexed);
-      seconds_[w] = allowed ? kUntimed : kNever;
-    }
     bool any = false;
-    for (const double seconds : seconds_) any = any || seconds != kNever;
+    for (int w = 0; w < kWays; ++w) {
+      allowed_[w] = band.choice == SearchChoice::kMeasured
+                        ? w == kFull || indexed
+                        : static_cast<int>(band.choice) == w + 1 && (w == kFull || indexed);
+      any = any || allowed_[w];
+    }
     // A way asked for that needs an index there is none of.
-    if (!any) seconds_[kFull] = kUntimed;
+    if (!any) allowed_[kFull] = true;
   }
 
   // Untimed ways first, the full search first of all: it needs no cells,
@@ -173,54 +177,53 @@ class Chooser {
   // takes.
   Way Next() const {
     for (const Way w : {kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells}) {
-      if (seconds_[w] == kUntimed) return w;
+      if (allowed_[w] && Seconds(w) < 0) return w;
     }
     const Way cheapest = Cheapest();
     for (int w = 0; w < kWays; ++w) {
-      if (w != cheapest && seconds_[w] != kNever && since_[w] > kTrialShare * seconds_[w]) {
+      if (w != cheapest && allowed_[w] && since_[w] > kTrialShare * Seconds(static_cast<Way>(w))) {
         return static_cast<Way>(w);
       }
     }
     return cheapest;
   }
 
-  bool Timed(Way way) const { return seconds_[way] >= 0; }
-  double Seconds(Way way) const { return seconds_[way]; }
+  bool Timed(Way way) const { return allowed_[way] && Seconds(way) >= 0; }
+  double Seconds(Way way) const { return timings_.perPixel[way].load(std::memory_order_relaxed); }
 
   // A window took `perPixel` to search and `building` a pixel to build
-  // cells. A time can only be too long (the thread was interrupted, or
-  // shares its core), so a shorter one is taken at once and a longer one
-  // only in part. Cells are built once, so they do not count against a
-  // way, but they make its next trial wait as long as its search would.
+  // cells. A time can only be too long (the thread was interrupted, shares
+  // its core, or met cells another thread had just built), so a shorter one
+  // is taken at once and a longer one only in part. Cells are built once,
+  // so they do not count against a way, but they make its next trial here
+  // wait as long as its search would.
   void Took(Way way, double perPixel, double building) {
-    // A way's first window meets its cells cold, whoever built them.
-    if (way != kFull && !warm_[way]) {
-      warm_[way] = true;
-      return;
-    }
     const Way cheapest = Cheapest();
-    double& last = seconds_[way];
-    last = last == kUntimed || perPixel < last ? perPixel : Min(perPixel, last * kLonger);
+    const double last = Seconds(way);
+    timings_.perPixel[way].store(
+        last < 0 || perPixel < last ? perPixel : Min(perPixel, last * kLonger),
+        std::memory_order_relaxed);
     for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
     since_[way] = -kTrialShare * building;
   }
 
   Way Cheapest() const {
     Way best = kFull;
+    double fastest = -1;
     for (int w = 0; w < kWays; ++w) {
-      if (seconds_[w] >= 0 && (seconds_[best] < 0 || seconds_[w] < seconds_[best])) {
+      const double seconds = Seconds(static_cast<Way>(w));
+      if (allowed_[w] && seconds >= 0 && (fastest < 0 || seconds < fastest)) {
         best = static_cast<Way>(w);
+        fastest = seconds;
       }
     }
     return best;
   }
 
  private:
-  static constexpr double kUntimed = -1, kNever = -2;
-
-  double seconds_[kWays];
+  Timings& timings_;
+  bool allowed_[kWays];
   double since_[kWays] = {};  // the cheapest's time since each was last timed
-  bool warm_[kWays] = {};
 };
 
 // A trial of another way (building cells as it goes) gives up once it has
@@ -240,7 +243,14 @@ void Sweep(const Band& band) {
     const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
     const double budget = chooser.Seconds(chooser.Cheapest()) *
                           static_cast<double>(band.pixelCount - k) / kTrialShare;
-    const std::uint64_t end = k + window < whole ? k + window : whole;
+    const std::uint64_t span = trial ? window / kTrialFraction : window;
+    const std::uint64_t end = k + span < whole ? k + span : whole;
+    // A trial of a way that builds cells keeps the first blocks' pixels, to
+    // search them again if their cells had to be built: what the way costs
+    // warm, which is what it would cost from then on.
+    std::uint8_t probe[kProbeBlocks * 64 * 3];
+    const std::uint64_t probed = trial && way != kFull ? Min(end - k, kProbeBlocks * K::kBlock) : 0;
+    std::memcpy(probe, band.pixels + 3 * k, static_cast<std::size_t>(3 * probed));
     const Clock::time_point start = Clock::now();
     const double building = BuildingSeconds();
     std::uint64_t b = k;
@@ -253,7 +263,16 @@ void Sweep(const Band& band) {
     }
     const std::chrono::duration<double> took = Clock::now() - start;
     const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
-    chooser.Took(way, (took.count() - built) / pixels, built / pixels);
+    double perPixel = (took.count() - built) / pixels;
+    if (probed > 0 && built > 0) {
+      const Clock::time_point again = Clock::now();
+      for (std::uint64_t p = 0; p < probed; p += K::kBlock) {
+        SearchBlock<K>(probe + 3 * p, K::kBlock, way, band);
+      }
+      const std::chrono::duration<double> warm = Clock::now() - again;
+      perPixel = warm.count() / static_cast<double>(probed);
+    }
+    chooser.Took(way, perPixel, built / pixels);
     k = b;
   }
   if (whole < band.pixelCount) {

@@ -29,9 +29,9 @@ void SweepBand(SweepFunction sweep, Band band) {
 
 void RunBands(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
               std::uint64_t pixelCount, const RemapOptions& options) {
-  std::uint64_t bands = options.threads > 0
-                            ? options.threads
-                            : std::min<std::uint64_t>(platform::UsableCpuCount(), pixelCount / kLeastBand);
+  std::uint64_t bands = options.threads > 0 ? options.threads
+                                            : std::min<std::uint64_t>(platform::UsableCpuCount(),
+                                                                      pixelCount / kLeastBand);
   bands = std::max<std::uint64_t>(1, std::min(bands, (pixelCount + kBandAlign - 1) / kBandAlign));
   const std::uint64_t size = (pixelCount / bands + kBandAlign - 1) / kBandAlign * kBandAlign;
   // One index for all: a single signature needs none, and one that cannot
@@ -39,11 +39,13 @@ void RunBands(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
   Index index;
   const bool indexed =
       all.count > 1 && options.search != SearchChoice::kFull && MakeIndex(all, kPoolBytes, index);
+  Timings timings;
+  for (std::atomic<double>& perPixel : timings.perPixel) perPixel.store(-1);
   auto bandAt = [&](std::uint64_t b) {
     const std::uint64_t first = std::min(pixelCount, b * size);
     const std::uint64_t last = b + 1 == bands ? pixelCount : std::min(pixelCount, first + size);
-    return Band{pixels + 3 * first,         last - first, &all,
-                indexed ? &index : nullptr, nullptr,      options.search};
+    return Band{pixels + 3 * first, last - first, &all, indexed ? &index : nullptr, nullptr,
+                options.search,     &timings};
   };
   std::vector<std::thread> threads;
   std::uint64_t started = 1;
