@@ -117,6 +117,15 @@ struct Scene {
   std::string raster;
 };
 
+// What MakeScene makes: `count` signatures of `palette`, a `width` x
+// `height` picture of `picture`.
+struct SceneKind {
+  PaletteKind palette;
+  PictureKind picture;
+  int count;
+  std::size_t width, height;
+};
+
 inline std::uint8_t Clamped(std::int32_t v) {
   return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
@@ -202,6 +211,10 @@ inline Scene MakeScene(PaletteKind palette, PictureKind picture, int count, std:
     }
   }
   return scene;
+}
+
+inline Scene MakeScene(const SceneKind& kind, unsigned seed) {
+  return MakeScene(kind.palette, kind.picture, kind.count, kind.width, kind.height, seed);
 }
 
 }  // namespace reference

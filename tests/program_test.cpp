@@ -220,13 +220,7 @@ TEST(Program, RecoloursAPipeAndAFile) {
 TEST(Program, RemapsLargePalettesExactly) {
   using reference::PaletteKind;
   using reference::PictureKind;
-  struct Case {
-    PaletteKind palette;
-    PictureKind picture;
-    int count;
-    std::size_t width, height;
-  };
-  const Case cases[] = {
+  const reference::SceneKind cases[] = {
       {PaletteKind::kSnapped, PictureKind::kPaletteRow, 64, 64, 64},
       {PaletteKind::kDuplicated, PictureKind::kExact, 48, 4096, 1},
       {PaletteKind::kSnapped, PictureKind::kSwatches, 343, 1000, 150},
@@ -234,10 +228,9 @@ TEST(Program, RemapsLargePalettesExactly) {
       {PaletteKind::kSpread, PictureKind::kSmooth, 1000, 1100, 130},  // two bands and more
   };
   unsigned seed = 100;
-  for (const Case& c : cases) {
+  for (const reference::SceneKind& c : cases) {
     SCOPED_TRACE(testing::Message() << c.count << " signatures, " << c.width << " x " << c.height);
-    const reference::Scene scene =
-        reference::MakeScene(c.palette, c.picture, c.count, c.width, c.height, ++seed);
+    const reference::Scene scene = reference::MakeScene(c, ++seed);
 #ifdef _WIN32
     // 16 characters a signature: Windows' command line holds about 1,900.
     if (c.count * 17 > static_cast<int>(test::kLongestCommandLine)) continue;

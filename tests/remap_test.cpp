@@ -375,13 +375,7 @@ TEST_P(EveryKernel, KeepsTheRuleWherePruningCouldCutCorners) {
 TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
   using reference::PaletteKind;
   using reference::PictureKind;
-  struct Case {
-    PaletteKind palette;
-    PictureKind picture;
-    int count;
-    std::size_t width, height;
-  };
-  const Case cases[] = {
+  const reference::SceneKind cases[] = {
       {PaletteKind::kSnapped, PictureKind::kPaletteRow, 64, 64, 64},
       {PaletteKind::kDuplicated, PictureKind::kExact, 48, 4096, 1},
       {PaletteKind::kSnapped, PictureKind::kSwatches, 125, 300, 70},
@@ -398,12 +392,11 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
       {PaletteKind::kSnapped, PictureKind::kLastOdd, 2000, 640, 20},
   };
   unsigned seed = 0;
-  for (const Case& c : cases) {
+  for (const reference::SceneKind& c : cases) {
     SCOPED_TRACE(testing::Message() << "palette " << static_cast<int>(c.palette) << ", picture "
                                     << static_cast<int>(c.picture) << ", " << c.count
                                     << " signatures, " << c.width << " x " << c.height);
-    const reference::Scene scene =
-        reference::MakeScene(c.palette, c.picture, c.count, c.width, c.height, ++seed);
+    const reference::Scene scene = reference::MakeScene(c, ++seed);
     ExpectReferenceResult(scene.raster, scene.config);
   }
 }
