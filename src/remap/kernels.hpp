@@ -2,7 +2,6 @@
 // instruction set, and the band of a picture a sweep works on.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "remap.hpp"
@@ -10,13 +9,6 @@
 #include "remap/table.hpp"
 
 namespace remap {
-
-// What each way of searching has taken a pixel lately, shared by every band
-// of a picture: a thread that finds a way fast tells the others. Negative
-// until timed.
-struct Timings {
-  std::atomic<double> perPixel[4];
-};
 
 // A stretch of a picture's pixels and what searching it needs.
 struct Band {
@@ -26,7 +18,6 @@ struct Band {
   Index* index;  // null, or with `scratch` null: every pixel against every signature
   Scratch* scratch;
   SearchChoice choice;
-  Timings* timings;
 };
 
 using SweepFunction = void (*)(const Band& band);

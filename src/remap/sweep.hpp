@@ -41,8 +41,8 @@ constexpr double kTrialShare = 32;
 constexpr std::uint64_t kTrialFraction = 8;
 // Blocks a trial searches again, warm.
 constexpr std::uint64_t kProbeBlocks = 4;
-// How much longer a way's time a pixel may grow from one window to the next.
-constexpr double kLonger = 1.5;
+// Times of one way differ this much from window to window.
+constexpr double kJitter = 1.1;
 
 template <typename T>
 constexpr T Min(T a, T b) {
@@ -153,12 +153,11 @@ void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
   RemapBlock<K>(bytes, list.chunks, list.chunkCount);
 }
 
-// Which way a window of blocks takes: each way's last time a pixel (shared
-// with the other bands), and how long the cheapest has run here since each
-// other was last timed.
+// Which way a window of blocks takes: each way's recent times a pixel, and
+// how long the cheapest has run since each other was last timed.
 class Chooser {
  public:
-  explicit Chooser(const Band& band) : timings_(*band.timings) {
+  explicit Chooser(const Band& band) {
     const bool indexed = band.index != nullptr && band.scratch != nullptr;
     bool any = false;
     for (int w = 0; w < kWays; ++w) {
@@ -189,24 +188,31 @@ class Chooser {
   }
 
   bool Timed(Way way) const { return allowed_[way] && Seconds(way) >= 0; }
-  double Seconds(Way way) const { return timings_.perPixel[way].load(std::memory_order_relaxed); }
+  // The least of the way's last kRecent times, or -1 before the first.
+  double Seconds(Way way) const {
+    double least = -1;
+    for (int r = 0; r < Min(timed_[way], kRecent); ++r) {
+      least = least < 0 || recent_[way][r] < least ? recent_[way][r] : least;
+    }
+    return least;
+  }
 
   // A window took `perPixel` to search and `building` a pixel to build
-  // cells. A time can only be too long (the thread was interrupted, shares
-  // its core, or met cells another thread had just built), so a shorter one
-  // is taken at once and a longer one only in part. Cells are built once,
-  // so they do not count against a way, but they make its next trial here
-  // wait as long as its search would.
+  // cells. Times vary with the pixels a window holds, and a long one may
+  // only mean the thread was interrupted or shared its core: a way's time
+  // is the least of its last few. Cells are built once, so they do not
+  // count against a way, but they make its next trial wait as long as its
+  // search would.
   void Took(Way way, double perPixel, double building) {
     const Way cheapest = Cheapest();
-    const double last = Seconds(way);
-    timings_.perPixel[way].store(
-        last < 0 || perPixel < last ? perPixel : Min(perPixel, last * kLonger),
-        std::memory_order_relaxed);
+    recent_[way][timed_[way]++ % kRecent] = perPixel;
     for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
     since_[way] = -kTrialShare * building;
   }
 
+  // The way with the shortest time; but the full search, which needs no
+  // cells, unless another beats it by more than times jitter from window to
+  // window: two ways about as fast would otherwise take turns.
   Way Cheapest() const {
     Way best = kFull;
     double fastest = -1;
@@ -217,12 +223,15 @@ class Chooser {
         fastest = seconds;
       }
     }
-    return best;
+    const double full = Seconds(kFull);
+    return allowed_[kFull] && full >= 0 && fastest * kJitter > full ? kFull : best;
   }
 
  private:
-  Timings& timings_;
+  static constexpr int kRecent = 4;
   bool allowed_[kWays];
+  double recent_[kWays][kRecent] = {};
+  int timed_[kWays] = {};
   double since_[kWays] = {};  // the cheapest's time since each was last timed
 };
 

@@ -39,13 +39,11 @@ void RunBands(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
   Index index;
   const bool indexed =
       all.count > 1 && options.search != SearchChoice::kFull && MakeIndex(all, kPoolBytes, index);
-  Timings timings;
-  for (std::atomic<double>& perPixel : timings.perPixel) perPixel.store(-1);
   auto bandAt = [&](std::uint64_t b) {
     const std::uint64_t first = std::min(pixelCount, b * size);
     const std::uint64_t last = b + 1 == bands ? pixelCount : std::min(pixelCount, first + size);
-    return Band{pixels + 3 * first, last - first, &all, indexed ? &index : nullptr, nullptr,
-                options.search,     &timings};
+    return Band{pixels + 3 * first,         last - first, &all,
+                indexed ? &index : nullptr, nullptr,      options.search};
   };
   std::vector<std::thread> threads;
   std::uint64_t started = 1;
