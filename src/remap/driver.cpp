@@ -26,12 +26,6 @@ void ReleasePrepared::operator()(Prepared* prepared) const { delete prepared; }
 
 namespace {
 
-template <typename T>
-bool Allocate(std::unique_ptr<T[]>& array, std::size_t count) {
-  array.reset(new (std::nothrow) T[count]());
-  return array != nullptr;
-}
-
 std::int16_t Lane(std::int32_t component) {
   return static_cast<std::int16_t>(-64 * (component - 128));
 }
@@ -64,13 +58,11 @@ Prepared* Prepare(const Configuration& config) {
   const auto total = static_cast<std::size_t>(config.count);
   const auto count = static_cast<std::size_t>(std::count(first.get(), first.get() + total, true));
   if (!Allocate(p->red, count) || !Allocate(p->green, count) || !Allocate(p->blue, count) ||
-      !Allocate(p->norm, count) || !Allocate(p->match, count) ||
+      !Allocate(p->norm, count) || !Allocate(p->offset, count) || !Allocate(p->match, count) ||
       !Allocate(p->colour, count + kColourSlack) ||
       !Allocate(p->chunks, (count + kChunk - 1) / kChunk)) {
     return nullptr;
   }
-  std::unique_ptr<std::int32_t[]> offset;
-  if (!Allocate(offset, count)) return nullptr;
   std::size_t k = 0;
   for (std::size_t i = 0; i < total; ++i) {
     if (!first[i]) continue;
@@ -79,6 +71,7 @@ Prepared* Prepare(const Configuration& config) {
     p->blue[k] = config.matchBlue[i];
     const std::int32_t r = p->red[k] - 128, g = p->green[k] - 128, b = p->blue[k] - 128;
     p->norm[k] = (r * r + g * g + b * b) * (1 << kPlaceBits);
+    p->offset[k] = p->norm[k] + static_cast<std::int32_t>(k % kChunk);
     p->match[k] = {Lane(p->red[k]), Lane(p->green[k]), Lane(p->blue[k]), 0};
     p->colour[k] = (static_cast<std::uint32_t>(config.replaceRed[i]) & 0xFF) |
                    (static_cast<std::uint32_t>(config.replaceGreen[i]) & 0xFF) << 8 |
@@ -86,18 +79,8 @@ Prepared* Prepare(const Configuration& config) {
     ++k;
   }
   const auto signed_count = static_cast<std::int32_t>(count);
-  const std::int32_t chunkCount = (signed_count + kChunk - 1) / kChunk;
-  // The offsets live with the chunks: a key's place counts within its chunk.
-  for (std::int32_t i = 0; i < signed_count; ++i) {
-    offset[static_cast<std::size_t>(i)] = p->norm[static_cast<std::size_t>(i)] + i % kChunk;
-  }
-  for (std::int32_t c = 0; c < chunkCount; ++c) {
-    const std::int32_t at = c * kChunk;
-    p->chunks[static_cast<std::size_t>(c)] = {std::min(signed_count - at, kChunk),
-                                              p->match.get() + at, offset.get() + at,
-                                              p->colour.get() + at};
-  }
-  p->offset = std::move(offset);
+  const std::int32_t chunkCount =
+      Chunked(signed_count, p->match.get(), p->offset.get(), p->colour.get(), p->chunks.get());
   p->all = {signed_count,   p->red.get(),    p->green.get(),  p->blue.get(), p->norm.get(),
             p->match.get(), p->colour.get(), p->chunks.get(), chunkCount};
   return p.release();

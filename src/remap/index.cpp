@@ -18,21 +18,6 @@
 namespace remap {
 namespace {
 
-// Zeroed: what is read before anything is written.
-template <typename T>
-bool Allocate(std::unique_ptr<T[]>& array, std::size_t count) {
-  array.reset(new (std::nothrow) T[count]());
-  return array != nullptr;
-}
-
-// Left as it comes: what is always written before it is read. The pool's
-// pages are touched only as cells are built.
-template <typename T>
-bool Reserve(std::unique_ptr<T[]>& array, std::size_t count) {
-  array.reset(new (std::nothrow) T[count]);
-  return array != nullptr;
-}
-
 // Keeps, of `parent`, the candidates of the cell of `level` at cell
 // coordinates r, g, b, in the pool; or returns `parent` when it would keep
 // them all or the pool has no room. Called with the index locked.
@@ -124,14 +109,38 @@ BlockList Searchable(const Signatures& all, Scratch& scratch, const std::int32_t
     match[k] = all.match[i];
     colour[k] = all.colour[i];
   }
-  scratch.chunkCount = (count + kChunk - 1) / kChunk;
-  Chunk* chunks = scratch.chunks.get();
-  for (std::int32_t c = 0; c < scratch.chunkCount; ++c) {
-    const std::int32_t first = c * kChunk;
-    chunks[c] = {count - first < kChunk ? count - first : kChunk, match + first, offset + first,
-                 colour + first};
+  scratch.chunkCount = Chunked(count, match, offset, colour, scratch.chunks.get());
+  return {scratch.chunks.get(), scratch.chunkCount};
+}
+
+// Writes the union of `lists` (each ascending), ascending, to
+// scratch.places; returns its length. Each place sets its bit, and its
+// word's bit in the summary; reading them back in order, clearing as it
+// goes, gives the places ascending.
+std::int32_t Joined(Scratch& scratch, const Span* lists, int listCount, std::int32_t tableCount) {
+  std::uint64_t* bits = scratch.bits.get();
+  std::uint64_t* summary = scratch.summary.get();
+  for (int l = 0; l < listCount; ++l) {
+    for (std::int32_t k = 0; k < lists[l].count; ++k) {
+      const auto place = static_cast<std::uint32_t>(lists[l].place[k]);
+      bits[place >> 6] |= std::uint64_t{1} << (place & 63);
+      summary[place >> 12] |= std::uint64_t{1} << ((place >> 6) & 63);
+    }
   }
-  return {chunks, scratch.chunkCount};
+  std::int32_t* places = scratch.places.get();
+  std::int32_t count = 0;
+  const std::size_t summaryWords = (static_cast<std::size_t>(tableCount) + 4095) / 4096;
+  for (std::size_t s = 0; s < summaryWords; ++s) {
+    for (std::uint64_t words = summary[s]; words != 0; words &= words - 1) {
+      const std::size_t w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
+      for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+        places[count++] = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(word);
+      }
+      bits[w] = 0;
+    }
+    summary[s] = 0;
+  }
+  return count;
 }
 
 }  // namespace
@@ -218,15 +227,15 @@ BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int
     }
   }
   int level = kFinest;
-  auto spans = [&](int c) { return (high[c] >> (8 - level)) - (low[c] >> (8 - level)); };
-  while (level > 0 && (spans(0) > 1 || spans(1) > 1 || spans(2) > 1)) --level;
+  auto extent = [&](int c) { return (high[c] >> (8 - level)) - (low[c] >> (8 - level)); };
+  while (level > 0 && (extent(0) > 1 || extent(1) > 1 || extent(2) > 1)) --level;
   const int shift = 8 - level;
   // The level, the first cell's coordinates and whether the box reaches the
   // next cell along each axis name the cells. The list of cells that hold
   // these serves too.
   const std::int64_t cells = std::int64_t{level} << 40 | std::int64_t{low[0] >> shift} << 24 |
                              std::int64_t{low[1] >> shift} << 16 | (low[2] >> shift) << 8 |
-                             spans(0) << 2 | spans(1) << 1 | spans(2);
+                             extent(0) << 2 | extent(1) << 1 | extent(2);
   if (scratch.cells >= 0 && scratch.cells >> 40 == level) {
     bool within = true;
     for (int c = 0; c < 3; ++c) {
@@ -236,59 +245,29 @@ BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int
     }
     if (within) return {scratch.chunks.get(), scratch.chunkCount};
   }
-  auto cellAt = [&](int r, int g, int b) {
-    return ((low[0] >> shift) + r) << (2 * level) | ((low[1] >> shift) + g) << level |
-           ((low[2] >> shift) + b);
-  };
-  BlockList list;
-  if (spans(0) + spans(1) + spans(2) == 0) {
-    const Span span = Candidates(index, level, cellAt(0, 0, 0));
-    list = Searchable(*index.all, scratch, span.place, span.count);
-  } else {
-    // Lists that hold the table twice over cost as much to join as the
-    // table does to search.
-    std::int64_t together = 0;
-    for (int r = 0; r <= spans(0); ++r) {
-      for (int g = 0; g <= spans(1); ++g) {
-        for (int b = 0; b <= spans(2); ++b)
-          together += Candidates(index, level, cellAt(r, g, b)).count;
+  Span lists[8];
+  int listCount = 0;
+  std::int64_t together = 0;
+  for (int r = 0; r <= extent(0); ++r) {
+    for (int g = 0; g <= extent(1); ++g) {
+      for (int b = 0; b <= extent(2); ++b) {
+        const std::int32_t cell = ((low[0] >> shift) + r) << (2 * level) |
+                                  ((low[1] >> shift) + g) << level | ((low[2] >> shift) + b);
+        lists[listCount] = Candidates(index, level, cell);
+        together += lists[listCount++].count;
       }
     }
-    if (together >= 2 * std::int64_t{index.all->count}) {
-      scratch.cells = -1;
-      return {index.all->chunks, index.all->chunkCount};
-    }
-    // Each place sets its bit and its word's bit in the summary; reading
-    // them back in order gives the union ascending.
-    std::uint64_t* bits = scratch.bits.get();
-    std::uint64_t* summary = scratch.summary.get();
-    for (int r = 0; r <= spans(0); ++r) {
-      for (int g = 0; g <= spans(1); ++g) {
-        for (int b = 0; b <= spans(2); ++b) {
-          const Span span = Candidates(index, level, cellAt(r, g, b));
-          for (std::int32_t k = 0; k < span.count; ++k) {
-            const auto place = static_cast<std::uint32_t>(span.place[k]);
-            bits[place >> 6] |= std::uint64_t{1} << (place & 63);
-            summary[place >> 12] |= std::uint64_t{1} << ((place >> 6) & 63);
-          }
-        }
-      }
-    }
-    std::int32_t* places = scratch.places.get();
-    std::int32_t count = 0;
-    const std::size_t summaryWords = (static_cast<std::size_t>(index.all->count) + 4095) / 4096;
-    for (std::size_t s = 0; s < summaryWords; ++s) {
-      for (std::uint64_t words = summary[s]; words != 0; words &= words - 1) {
-        const std::size_t w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
-        for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
-          places[count++] = static_cast<std::int32_t>(w * 64) + __builtin_ctzll(word);
-        }
-        bits[w] = 0;
-      }
-      summary[s] = 0;
-    }
-    list = Searchable(*index.all, scratch, places, count);
   }
+  const Signatures& all = *index.all;
+  // Lists that hold the table twice over cost as much to join as the table
+  // does to search.
+  if (together >= 2 * std::int64_t{all.count}) {
+    scratch.cells = -1;
+    return {all.chunks, all.chunkCount};
+  }
+  const BlockList list = listCount == 1 ? Searchable(all, scratch, lists[0].place, lists[0].count)
+                                        : Searchable(all, scratch, scratch.places.get(),
+                                                     Joined(scratch, lists, listCount, all.count));
   // Only a list in the scratch's own arrays stays for the next block.
   scratch.cells = list.chunks == scratch.chunks.get() ? cells : -1;
   return list;

@@ -246,9 +246,8 @@ void Sweep(const Band& band) {
   Chooser chooser(band);
   const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
   const std::uint64_t window = kWindowBlocks * K::kBlock;
-  Way way = chooser.Next();
   for (std::uint64_t k = 0; k < whole;) {
-    way = chooser.Next();
+    const Way way = chooser.Next();
     const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
     const double budget = chooser.Seconds(chooser.Cheapest()) *
                           static_cast<double>(band.pixelCount - k) / kTrialShare;

@@ -12,7 +12,10 @@
 // no rounding anywhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 namespace remap {
 
@@ -46,5 +49,33 @@ struct Signatures {
   const Chunk* chunks;          // all of them, in chunks of kChunk
   std::int32_t chunkCount;
 };
+
+// Cuts a list of `count` signatures, whose offsets count their places within
+// kChunk, into `chunks`; returns how many chunks.
+inline std::int32_t Chunked(std::int32_t count, const Match* match, const std::int32_t* offset,
+                            const std::uint32_t* colour, Chunk* chunks) {
+  const std::int32_t chunkCount = (count + kChunk - 1) / kChunk;
+  for (std::int32_t c = 0; c < chunkCount; ++c) {
+    const std::int32_t first = c * kChunk;
+    chunks[c] = {count - first < kChunk ? count - first : kChunk, match + first, offset + first,
+                 colour + first};
+  }
+  return chunkCount;
+}
+
+// The arrays behind tables and lists come without exceptions: false when
+// memory is short. Allocate zeroes them, for what may be read before it is
+// written; Reserve leaves them as they come, for what is always written
+// first (a pool's pages are then touched only as it fills).
+template <typename T>
+bool Allocate(std::unique_ptr<T[]>& array, std::size_t count) {
+  array.reset(new (std::nothrow) T[count]());
+  return array != nullptr;
+}
+template <typename T>
+bool Reserve(std::unique_ptr<T[]>& array, std::size_t count) {
+  array.reset(new (std::nothrow) T[count]);
+  return array != nullptr;
+}
 
 }  // namespace remap
