@@ -1,5 +1,6 @@
 // remap: recolours a binary PPM image with a table of colour signatures.
-// Reads, remaps in place, writes; every failure exits with status 1.
+// Reads, remaps in place as the raster arrives, writes; every failure exits
+// with status 1.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -54,15 +55,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::uint16_t width = 0, height = 0, maxval = 0;
-  std::unique_ptr<std::uint8_t[]> pixels = ReadImage(config.input, width, height, maxval);
-  if (!pixels) {
-    WriteMessage(kCouldNotReadImage);
-    return 1;
-  }
-  RemapPixels(pixels.get(), std::uint64_t{width} * height, table);
-  if (WriteImage(config.output, width, height, maxval, pixels.get()) != 0) {
-    WriteMessage(kCouldNotWriteOutput);
-    return 1;
+  std::unique_ptr<std::uint8_t[]> pixels;
+  {
+    // Each part of the raster is remapped as soon as it is read, and
+    // written as soon as the read is complete and the part remapped.
+    RemapPass pass(table);
+    pixels = ReadImage(config.input, width, height, maxval, &pass);
+    if (!pixels) {
+      WriteMessage(kCouldNotReadImage);
+      return 1;
+    }
+    if (WriteImage(config.output, width, height, maxval, pixels.get(), &pass) != 0) {
+      WriteMessage(kCouldNotWriteOutput);
+      return 1;
+    }
   }
   pixels.reset();
   Deconfigure(config);

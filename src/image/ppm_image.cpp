@@ -49,10 +49,42 @@ bool FileTooShort(std::FILE* input, std::uint64_t bytes) {
   return static_cast<std::uint64_t>(file.st_size - position) < bytes;
 }
 
+// The raster moves in parts this large where a pace follows it: enough to
+// keep the calls few, small enough that work on the first starts early.
+constexpr std::size_t kPart = std::size_t{1} << 20;
+
+// Reads `size` bytes into `pixels`, telling `pace` of each part.
+bool ReadRaster(std::FILE* input, std::uint8_t* pixels, std::size_t size, RasterPace& pace) {
+  pace.Start(pixels, size);
+  for (std::size_t done = 0; done < size;) {
+    const std::size_t part = size - done < kPart ? size - done : kPart;
+    if (std::fread(pixels + done, part, 1, input) != 1) {
+      pace.Abandon();
+      return false;
+    }
+    done += part;
+    pace.Arrived(done);
+  }
+  return true;
+}
+
+// Writes `size` bytes from `pixels`, each part once `pace` lets it go.
+bool WriteRaster(std::FILE* output, const std::uint8_t* pixels, std::size_t size,
+                 RasterPace& pace) {
+  for (std::size_t done = 0; done < size;) {
+    const std::size_t part = size - done < kPart ? size - done : kPart;
+    pace.AwaitReady(done + part);
+    if (std::fwrite(pixels + done, part, 1, output) != 1) return false;
+    done += part;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width,
-                                          std::uint16_t& height, std::uint16_t& maxval) {
+                                          std::uint16_t& height, std::uint16_t& maxval,
+                                          RasterPace* pace) {
   if (input == nullptr) return Fail(kNoInputStream);
   char magic[3];
   if (std::fgets(magic, sizeof magic, input) == nullptr) return Fail(kCannotReadMagic);
@@ -78,12 +110,14 @@ std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width
   std::unique_ptr<std::uint8_t[]> pixels(new (std::nothrow) std::uint8_t[size]);
   if (!pixels) return Fail(kCannotAllocateData);
   platform::AdviseHugePages(pixels.get(), size);
-  if (std::fread(pixels.get(), size, 1, input) != 1) return Fail(kFailedReadingData);
+  const bool read = pace != nullptr ? ReadRaster(input, pixels.get(), size, *pace)
+                                    : std::fread(pixels.get(), size, 1, input) == 1;
+  if (!read) return Fail(kFailedReadingData);
   return pixels;
 }
 
 int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height, std::uint16_t maxval,
-               const std::uint8_t* pixels) {
+               const std::uint8_t* pixels, RasterPace* pace) {
   if (output == nullptr) return Fail(kNoOutputStream);
   if (pixels == nullptr) return Fail(kInvalidOutputData);
   std::fputs("P6\n", output);
@@ -92,7 +126,9 @@ int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height, std
   const auto size = static_cast<std::size_t>(RasterBytes(width, height));
   // Bytes still buffered may fail only when they reach the device, so the
   // write counts once the flush has succeeded.
-  if (std::fwrite(pixels, size, 1, output) != 1 || std::fflush(output) != 0) {
+  const bool written = pace != nullptr ? WriteRaster(output, pixels, size, *pace)
+                                       : std::fwrite(pixels, size, 1, output) == 1;
+  if (!written || std::fflush(output) != 0) {
     return Fail(kFailedWritingData);
   }
   return 0;

@@ -27,18 +27,38 @@ inline std::uint64_t RasterBytes(std::uint16_t width, std::uint16_t height) {
   return std::uint64_t{width} * height * 3;
 }
 
+// What lets a caller work on a raster while it moves. ReadImage, given one,
+// reads the raster in parts and tells it as each arrives; WriteImage, given
+// one, writes the raster in parts and waits before each until it may go. What
+// is read, written and reported is the same with one as without.
+class RasterPace {
+ public:
+  virtual ~RasterPace() = default;
+  // The raster, `bytes` long, is at `raster`; none of it has arrived yet.
+  virtual void Start(std::uint8_t* raster, std::uint64_t bytes) = 0;
+  // Its first `bytes` have arrived.
+  virtual void Arrived(std::uint64_t bytes) = 0;
+  // The read has failed. Returns once nothing uses the raster, which is
+  // freed next.
+  virtual void Abandon() = 0;
+  // Returns once the first `bytes` may be written.
+  virtual void AwaitReady(std::uint64_t bytes) = 0;
+};
+
 // Reads a whole P6 image from `input` (which may be null). Returns the pixel
 // buffer (RasterBytes(width, height) bytes, rows top to bottom, RGB per pixel;
 // the caller owns it), or null after writing one message to stderr. Header
 // values already read may have been stored. Reads nothing past the raster. A
 // regular file too short for the raster its header promises fails before
-// anything is allocated.
+// anything is allocated. `pace`, if any, hears of the raster as it arrives.
 std::unique_ptr<std::uint8_t[]> ReadImage(std::FILE* input, std::uint16_t& width,
-                                          std::uint16_t& height, std::uint16_t& maxval);
+                                          std::uint16_t& height, std::uint16_t& maxval,
+                                          RasterPace* pace = nullptr);
 
 // Writes `pixels` as a P6 image with the header "P6\n<width> <height>\n<maxval>\n"
 // and flushes `output`. Returns 0 once every byte has reached the stream's
 // file, or 1 after writing one message to stderr. A null stream or buffer is
-// refused. The stream stays open.
+// refused. The stream stays open. `pace`, if any, holds back each part of
+// the raster until it may go; the header goes first regardless.
 int WriteImage(std::FILE* output, std::uint16_t width, std::uint16_t height, std::uint16_t maxval,
-               const std::uint8_t* pixels);
+               const std::uint8_t* pixels, RasterPace* pace = nullptr);

@@ -1,6 +1,6 @@
 // The remap pass: prepares the signature table once, then runs the fastest
-// kernel this build and processor have over bands of the picture. Every
-// kernel gives the same bytes.
+// kernel this build and processor have over the picture, all at once or as
+// it is read. Every kernel gives the same bytes.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -143,8 +143,49 @@ PreparedTable PrepareTable(const Configuration& config) {
   return table;
 }
 
+namespace remap {
+namespace {
+
+void RunPass(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
+             std::uint64_t pixelCount, const RemapOptions& options) {
+  Pass pass(sweep, all, options);
+  pass.Start(pixels, pixelCount);
+  pass.Arrived(pixelCount);
+  pass.AwaitRemapped(pixelCount);
+}
+
+}  // namespace
+}  // namespace remap
+
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedTable& table) {
-  remap::RunBands(remap::Fastest().sweep, table->all, pixels, pixelCount, {});
+  remap::RunPass(remap::Fastest().sweep, table->all, pixels, pixelCount, {});
+}
+
+RemapPass::RemapPass(const PreparedTable& table) : table_(table) {}
+
+RemapPass::~RemapPass() = default;
+
+void RemapPass::Start(std::uint8_t* raster, std::uint64_t bytes) {
+  raster_ = raster;
+  bytes_ = bytes;
+  pass_.reset(new (std::nothrow) remap::Pass(remap::Fastest().sweep, table_->all, {}));
+  if (pass_) pass_->Start(raster, bytes / 3);
+}
+
+void RemapPass::Arrived(std::uint64_t bytes) {
+  if (pass_) {
+    pass_->Arrived(bytes / 3);
+  } else if (bytes == bytes_) {
+    RemapPixels(raster_, bytes_ / 3, table_);
+  }
+}
+
+void RemapPass::Abandon() {
+  if (pass_) pass_->Stop();
+}
+
+void RemapPass::AwaitReady(std::uint64_t bytes) {
+  if (pass_) pass_->AwaitRemapped((bytes + 2) / 3);
 }
 
 const char* KernelName(RemapKernel kernel) { return remap::KernelFor(kernel).name; }
@@ -156,6 +197,6 @@ bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pix
   if (!HasKernel(kernel)) return false;
   const PreparedTable table(remap::Prepare(config));
   if (!table) throw std::bad_alloc();
-  remap::RunBands(remap::KernelFor(kernel).sweep, table->all, pixels, pixelCount, options);
+  remap::RunPass(remap::KernelFor(kernel).sweep, table->all, pixels, pixelCount, options);
   return true;
 }

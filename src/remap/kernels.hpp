@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "remap.hpp"
+#include "remap/chooser.hpp"
 #include "remap/index.hpp"
 #include "remap/table.hpp"
 
@@ -17,7 +18,8 @@ struct Band {
   const Signatures* all;
   Index* index;  // null, or with `scratch` null: every pixel against every signature
   Scratch* scratch;
-  SearchChoice choice;
+  Chooser* chooser;     // the thread's, kept from band to band
+  std::uint64_t ahead;  // pixels the thread expects to search after this band
 };
 
 using SweepFunction = void (*)(const Band& band);

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "remap/chooser.hpp"
 #include "remap/index.hpp"
 #include "remap/kernels.hpp"
 
@@ -33,16 +34,10 @@ namespace {
 // Blocks timed together: long enough for the clock, short enough to follow
 // the picture as it changes.
 constexpr std::uint64_t kWindowBlocks = 64;
-// A search not chosen is timed again once the chosen one has taken this
-// many times as long as the other was last seen to take: trying costs at
-// most a share this small, however the two compare.
-constexpr double kTrialShare = 32;
 // A trial runs on this share of a window: enough for the clock.
 constexpr std::uint64_t kTrialFraction = 8;
 // Blocks a trial searches again, warm.
 constexpr std::uint64_t kProbeBlocks = 4;
-// Times of one way differ this much from window to window.
-constexpr double kJitter = 1.1;
 
 template <typename T>
 constexpr T Min(T a, T b) {
@@ -131,9 +126,6 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
   }
 }
 
-// The ways a block can be searched, in SearchChoice's order.
-enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kWays };
-
 // One block the chosen way. `pixels` of them are the picture's.
 template <class K>
 void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
@@ -153,104 +145,22 @@ void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
   RemapBlock<K>(bytes, list.chunks, list.chunkCount);
 }
 
-// Which way a window of blocks takes: each way's recent times a pixel, and
-// how long the cheapest has run since each other was last timed.
-class Chooser {
- public:
-  explicit Chooser(const Band& band) {
-    const bool indexed = band.index != nullptr && band.scratch != nullptr;
-    bool any = false;
-    for (int w = 0; w < kWays; ++w) {
-      allowed_[w] = band.choice == SearchChoice::kMeasured
-                        ? w == kFull || indexed
-                        : static_cast<int>(band.choice) == w + 1 && (w == kFull || indexed);
-      any = any || allowed_[w];
-    }
-    // A way asked for that needs an index there is none of.
-    if (!any) allowed_[kFull] = true;
-  }
-
-  // Untimed ways first, the full search first of all: it needs no cells,
-  // which a small picture may not make up for. Then the cheapest, but
-  // another once the cheapest has run kTrialShare times as long as that one
-  // takes.
-  Way Next() const {
-    for (const Way w : {kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells}) {
-      if (allowed_[w] && Seconds(w) < 0) return w;
-    }
-    const Way cheapest = Cheapest();
-    for (int w = 0; w < kWays; ++w) {
-      if (w != cheapest && allowed_[w] && since_[w] > kTrialShare * Seconds(static_cast<Way>(w))) {
-        return static_cast<Way>(w);
-      }
-    }
-    return cheapest;
-  }
-
-  bool Timed(Way way) const { return allowed_[way] && Seconds(way) >= 0; }
-  // The least of the way's last kRecent times, or -1 before the first.
-  double Seconds(Way way) const {
-    double least = -1;
-    for (int r = 0; r < Min(timed_[way], kRecent); ++r) {
-      least = least < 0 || recent_[way][r] < least ? recent_[way][r] : least;
-    }
-    return least;
-  }
-
-  // A window took `perPixel` to search and `building` a pixel to build
-  // cells. Times vary with the pixels a window holds, and a long one may
-  // only mean the thread was interrupted or shared its core: a way's time
-  // is the least of its last few. Cells are built once, so they do not
-  // count against a way, but they make its next trial wait as long as its
-  // search would.
-  void Took(Way way, double perPixel, double building) {
-    const Way cheapest = Cheapest();
-    recent_[way][timed_[way]++ % kRecent] = perPixel;
-    for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
-    since_[way] = -kTrialShare * building;
-  }
-
-  // The way with the shortest time; but the full search, which needs no
-  // cells, unless another beats it by more than times jitter from window to
-  // window: two ways about as fast would otherwise take turns.
-  Way Cheapest() const {
-    Way best = kFull;
-    double fastest = -1;
-    for (int w = 0; w < kWays; ++w) {
-      const double seconds = Seconds(static_cast<Way>(w));
-      if (allowed_[w] && seconds >= 0 && (fastest < 0 || seconds < fastest)) {
-        best = static_cast<Way>(w);
-        fastest = seconds;
-      }
-    }
-    const double full = Seconds(kFull);
-    return allowed_[kFull] && full >= 0 && fastest * kJitter > full ? kFull : best;
-  }
-
- private:
-  static constexpr int kRecent = 4;
-  bool allowed_[kWays];
-  double recent_[kWays][kRecent] = {};
-  int timed_[kWays] = {};
-  double since_[kWays] = {};  // the cheapest's time since each was last timed
-};
-
 // A trial of another way (building cells as it goes) gives up once it has
 // taken a kTrialShare share of what the cheapest way would still need for
-// the rest of the band: a picture too small to make up for its cells is
-// searched the cheap way.
+// the rest of the band and what the thread expects to take after it: a
+// picture too small to make up for its cells is searched the cheap way.
 template <class K>
 void Sweep(const Band& band) {
   static_assert(K::kBlock <= 64 && 64 % K::kBlock == 0, "blocks tile the bands");
   using Clock = std::chrono::steady_clock;
-  Chooser chooser(band);
+  Chooser& chooser = *band.chooser;
   const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
   const std::uint64_t window = kWindowBlocks * K::kBlock;
   for (std::uint64_t k = 0; k < whole;) {
     const Way way = chooser.Next();
     const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
     const double budget = chooser.Seconds(chooser.Cheapest()) *
-                          static_cast<double>(band.pixelCount - k) / kTrialShare;
+                          static_cast<double>(band.pixelCount - k + band.ahead) / kTrialShare;
     const std::uint64_t span = trial ? window / kTrialFraction : window;
     const std::uint64_t end = k + span < whole ? k + span : whole;
     // A trial of a way that builds cells keeps the first blocks' pixels, to

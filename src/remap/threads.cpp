@@ -1,61 +1,134 @@
-// Bands of a picture, one a thread, sharing one index of the colour cube;
-// no two threads write the same bytes.
+// The pass's threads: each takes the next piece that has arrived, searches
+// it with a chooser and scratch of its own against one shared index of the
+// colour cube, and marks it done; no two threads write the same bytes.
 #include "remap/threads.hpp"
 
 #include <algorithm>
-#include <thread>
-#include <vector>
+#include <functional>
+#include <new>
 
 #include "platform/platform.hpp"
-#include "remap/index.hpp"
 
 namespace remap {
 namespace {
 
-// Bands start on whole blocks of every kernel.
-constexpr std::uint64_t kBandAlign = 64;
-// Below this many pixels a band would take about as long as starting a thread.
-constexpr std::uint64_t kLeastBand = std::uint64_t{1} << 16;
+// Pieces start on whole blocks of every kernel.
+constexpr std::uint64_t kBlockAlign = 64;
+// Below this many pixels a thread's share would take about as long as
+// starting the thread.
+constexpr std::uint64_t kLeastShare = std::uint64_t{1} << 16;
+// Pieces are at most this large, so that the first is soon ready and the
+// last thread to finish soon follows the others; and each thread gets
+// about kPiecesAThread of them, so that a thread that is held up (by the
+// reader, say) leaves its pieces to the others.
+constexpr std::uint64_t kLargestPiece = std::uint64_t{1} << 16;
+constexpr std::uint64_t kPiecesAThread = 8;
 // The index's lists take at most this.
 constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
 
-void SweepBand(SweepFunction sweep, Band band) {
-  Scratch scratch;
-  if (band.index != nullptr && MakeScratch(*band.all, scratch)) band.scratch = &scratch;
-  sweep(band);
-}
-
 }  // namespace
 
-void RunBands(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
-              std::uint64_t pixelCount, const RemapOptions& options) {
-  std::uint64_t bands = options.threads > 0 ? options.threads
-                                            : std::min<std::uint64_t>(platform::UsableCpuCount(),
-                                                                      pixelCount / kLeastBand);
-  bands = std::max<std::uint64_t>(1, std::min(bands, (pixelCount + kBandAlign - 1) / kBandAlign));
-  const std::uint64_t size = (pixelCount / bands + kBandAlign - 1) / kBandAlign * kBandAlign;
+Pass::Pass(SweepFunction sweep, const Signatures& all, const RemapOptions& options)
+    : sweep_(sweep), all_(all), options_(options) {}
+
+void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
+  pixels_ = pixels;
+  pixelCount_ = pixelCount;
+  std::uint64_t threads = options_.threads > 0 ? options_.threads
+                                               : std::min<std::uint64_t>(platform::UsableCpuCount(),
+                                                                         pixelCount / kLeastShare);
+  threads =
+      std::max<std::uint64_t>(1, std::min(threads, (pixelCount + kBlockAlign - 1) / kBlockAlign));
+  pieceSize_ = std::clamp<std::uint64_t>(
+      (pixelCount / (threads * kPiecesAThread) + kBlockAlign - 1) / kBlockAlign * kBlockAlign,
+      kBlockAlign, kLargestPiece);
+  pieces_ = (pixelCount + pieceSize_ - 1) / pieceSize_;
   // One index for all: a single signature needs none, and one that cannot
-  // be had leaves every band to the full search.
-  Index index;
-  const bool indexed =
-      all.count > 1 && options.search != SearchChoice::kFull && MakeIndex(all, kPoolBytes, index);
-  auto bandAt = [&](std::uint64_t b) {
-    const std::uint64_t first = std::min(pixelCount, b * size);
-    const std::uint64_t last = b + 1 == bands ? pixelCount : std::min(pixelCount, first + size);
-    return Band{pixels + 3 * first,         last - first, &all,
-                indexed ? &index : nullptr, nullptr,      options.search};
-  };
-  std::vector<std::thread> threads;
-  std::uint64_t started = 1;
-  try {
-    threads.reserve(bands - 1);
-    for (; started < bands; ++started) threads.emplace_back(SweepBand, sweep, bandAt(started));
-  } catch (...) {
-    // No thread for this band or the rest: this one takes them.
+  // be had leaves every piece to the full search.
+  indexed_ = all_.count > 1 && options_.search != SearchChoice::kFull &&
+             MakeIndex(all_, kPoolBytes, index_);
+  threadCount_ = threads;
+  if (threads > 1) {
+    workers_.reset(new (std::nothrow) Worker[threads]);
+    done_.reset(new (std::nothrow) bool[pieces_]());
   }
-  SweepBand(sweep, bandAt(0));
-  for (std::uint64_t b = started; b < bands; ++b) SweepBand(sweep, bandAt(b));
-  for (std::thread& thread : threads) thread.join();
+  if (workers_ && done_) {
+    try {
+      threads_.reserve(threads);
+      for (std::uint64_t t = 0; t < threads; ++t) {
+        Worker& worker = workers_[t];
+        worker.scratched = indexed_ && MakeScratch(all_, worker.scratch);
+        worker.chooser = Chooser(options_.search, worker.scratched);
+        threads_.emplace_back(&Pass::Work, this, std::ref(worker));
+      }
+    } catch (...) {
+      // Fewer threads, or none: those that run take every piece, and with
+      // none the caller does.
+    }
+  }
+  if (threads_.empty()) {
+    caller_.scratched = indexed_ && MakeScratch(all_, caller_.scratch);
+    caller_.chooser = Chooser(options_.search, caller_.scratched);
+  }
+}
+
+std::uint64_t Pass::PieceEnd(std::uint64_t piece) const {
+  return std::min(pixelCount_, (piece + 1) * pieceSize_);
+}
+
+void Pass::Search(std::uint64_t piece, Worker& worker) {
+  const std::uint64_t first = piece * pieceSize_, last = PieceEnd(piece);
+  const std::uint64_t ahead = (pixelCount_ - last) / std::max<std::uint64_t>(1, threadCount_);
+  sweep_(Band{pixels_ + 3 * first, last - first, &all_, indexed_ ? &index_ : nullptr,
+              worker.scratched ? &worker.scratch : nullptr, &worker.chooser, ahead});
+}
+
+void Pass::Work(Worker& worker) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    arrivedOrStopped_.wait(
+        lock, [&] { return stop_ || next_ == pieces_ || PieceEnd(next_) <= arrived_; });
+    if (stop_ || next_ == pieces_) return;
+    const std::uint64_t piece = next_++;
+    lock.unlock();
+    Search(piece, worker);
+    lock.lock();
+    done_[piece] = true;
+    const std::uint64_t before = finished_;
+    while (finished_ < pieces_ && done_[finished_]) ++finished_;
+    if (finished_ != before) remapped_.notify_all();
+  }
+}
+
+void Pass::Arrived(std::uint64_t pixels) {
+  if (threads_.empty()) {
+    for (; next_ < pieces_ && PieceEnd(next_) <= pixels; ++next_) Search(next_, caller_);
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    arrived_ = pixels;
+  }
+  arrivedOrStopped_.notify_all();
+}
+
+void Pass::AwaitRemapped(std::uint64_t pixels) {
+  if (threads_.empty()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  remapped_.wait(lock, [&] {
+    return stop_ || finished_ == pieces_ || (finished_ > 0 && PieceEnd(finished_ - 1) >= pixels);
+  });
+}
+
+void Pass::Stop() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  arrivedOrStopped_.notify_all();
+  remapped_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
 }
 
 }  // namespace remap

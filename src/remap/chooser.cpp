@@ -1,0 +1,69 @@
+// The choice between the ways of searching, by measured time alone.
+#include "remap/chooser.hpp"
+
+#include <initializer_list>
+
+namespace remap {
+namespace {
+
+// Times of one way differ this much from window to window.
+constexpr double kJitter = 1.1;
+
+}  // namespace
+
+Chooser::Chooser(SearchChoice choice, bool indexed) {
+  bool any = false;
+  for (int w = 0; w < kWays; ++w) {
+    allowed_[w] = choice == SearchChoice::kMeasured
+                      ? w == kFull || indexed
+                      : static_cast<int>(choice) == w + 1 && (w == kFull || indexed);
+    any = any || allowed_[w];
+  }
+  // A way asked for that needs an index there is none of.
+  if (!any) allowed_[kFull] = true;
+}
+
+Way Chooser::Next() const {
+  for (const Way w : {kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells}) {
+    if (allowed_[w] && Seconds(w) < 0) return w;
+  }
+  const Way cheapest = Cheapest();
+  for (int w = 0; w < kWays; ++w) {
+    if (w != cheapest && allowed_[w] && since_[w] > kTrialShare * Seconds(static_cast<Way>(w))) {
+      return static_cast<Way>(w);
+    }
+  }
+  return cheapest;
+}
+
+double Chooser::Seconds(Way way) const {
+  double least = -1;
+  const int count = timed_[way] < kRecent ? timed_[way] : kRecent;
+  for (int r = 0; r < count; ++r) {
+    least = least < 0 || recent_[way][r] < least ? recent_[way][r] : least;
+  }
+  return least;
+}
+
+void Chooser::Took(Way way, double perPixel, double building) {
+  const Way cheapest = Cheapest();
+  recent_[way][timed_[way]++ % kRecent] = perPixel;
+  for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
+  since_[way] = -kTrialShare * building;
+}
+
+Way Chooser::Cheapest() const {
+  Way best = kFull;
+  double fastest = -1;
+  for (int w = 0; w < kWays; ++w) {
+    const double seconds = Seconds(static_cast<Way>(w));
+    if (allowed_[w] && seconds >= 0 && (fastest < 0 || seconds < fastest)) {
+      best = static_cast<Way>(w);
+      fastest = seconds;
+    }
+  }
+  const double full = Seconds(kFull);
+  return allowed_[kFull] && full >= 0 && fastest * kJitter > full ? kFull : best;
+}
+
+}  // namespace remap

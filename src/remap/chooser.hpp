@@ -1,0 +1,54 @@
+// Which way a window of blocks is searched: each way's recent times a pixel,
+// and how long the cheapest has run since each other was last timed. One a
+// thread, kept from one part of a picture to the next.
+#pragma once
+
+#include "remap.hpp"
+
+namespace remap {
+
+// The ways a block can be searched, in SearchChoice's order.
+enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kWays };
+
+// A search not chosen is timed again once the chosen one has taken this
+// many times as long as the other was last seen to take: trying costs at
+// most a share this small, however the two compare.
+constexpr double kTrialShare = 32;
+
+class Chooser {
+ public:
+  // `indexed`: the ways that need cells may be taken.
+  Chooser(SearchChoice choice, bool indexed);
+
+  // Untimed ways first, the full search first of all: it needs no cells,
+  // which a small picture may not make up for. Then the cheapest, but
+  // another once the cheapest has run kTrialShare times as long as that one
+  // takes.
+  Way Next() const;
+
+  bool Timed(Way way) const { return allowed_[way] && Seconds(way) >= 0; }
+  // The least of the way's last kRecent times, or -1 before the first.
+  double Seconds(Way way) const;
+
+  // A window took `perPixel` to search and `building` a pixel to build
+  // cells. Times vary with the pixels a window holds, and a long one may
+  // only mean the thread was interrupted or shared its core: a way's time
+  // is the least of its last few. Cells are built once, so they do not
+  // count against a way, but they make its next trial wait as long as its
+  // search would.
+  void Took(Way way, double perPixel, double building);
+
+  // The way with the shortest time; but the full search, which needs no
+  // cells, unless another beats it by more than times jitter from window to
+  // window: two ways about as fast would otherwise take turns.
+  Way Cheapest() const;
+
+ private:
+  static constexpr int kRecent = 4;
+  bool allowed_[kWays];
+  double recent_[kWays][kRecent] = {};
+  int timed_[kWays] = {};
+  double since_[kWays] = {};  // the cheapest's time since each was last timed
+};
+
+}  // namespace remap
