@@ -36,31 +36,6 @@ PreparedTable PrepareTable(const Configuration& config);
 // needs, and does without the index where memory is short.
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedTable& table);
 
-// RemapPixels while the raster moves: given to ReadImage, it remaps each part
-// of the raster once it has arrived, on threads of its own where the process
-// may use more than one CPU, else on the reader's thread between parts; given
-// to WriteImage, it holds each part back until it is remapped. The bytes are
-// RemapPixels's. Destroying it returns once nothing of it touches the raster,
-// so it must go before the raster does.
-class RemapPass final : public RasterPace {
- public:
-  explicit RemapPass(const PreparedTable& table);
-  ~RemapPass() override;
-  RemapPass(const RemapPass&) = delete;
-  RemapPass& operator=(const RemapPass&) = delete;
-
-  void Start(std::uint8_t* raster, std::uint64_t bytes) override;
-  void Arrived(std::uint64_t bytes) override;
-  void Abandon() override;
-  void AwaitReady(std::uint64_t bytes) override;
-
- private:
-  const PreparedTable& table_;
-  std::uint8_t* raster_ = nullptr;
-  std::uint64_t bytes_ = 0;
-  std::unique_ptr<remap::Pass> pass_;  // null where memory was short: all at the end
-};
-
 // The kernels: the plain loop (everywhere), AVX2 and AVX-512 with VNNI
 // (x86-64, chosen at run time), NEON (aarch64).
 enum class RemapKernel { kPortable, kAvx2, kAvx512, kNeon };
@@ -95,3 +70,30 @@ struct RemapOptions {
 };
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
                      const Configuration& config, RemapOptions options = {});
+
+// RemapPixels while the raster moves: given to ReadImage, it remaps each part
+// of the raster once it has arrived, on threads of its own where the process
+// may use more than one CPU, else on the reader's thread between parts; given
+// to WriteImage, it holds each part back until it is remapped. The bytes are
+// RemapPixels's. `options` are for tests: the search and the number of
+// threads (0: as many as the process may use). Destroying it returns once nothing of it touches the
+// raster, so it must go before the raster does.
+class RemapPass final : public RasterPace {
+ public:
+  explicit RemapPass(const PreparedTable& table, RemapOptions options = {});
+  ~RemapPass() override;
+  RemapPass(const RemapPass&) = delete;
+  RemapPass& operator=(const RemapPass&) = delete;
+
+  void Start(std::uint8_t* raster, std::uint64_t bytes) override;
+  void Arrived(std::uint64_t bytes) override;
+  void Abandon() override;
+  void AwaitReady(std::uint64_t bytes) override;
+
+ private:
+  const PreparedTable& table_;
+  RemapOptions options_;
+  std::uint8_t* raster_ = nullptr;
+  std::uint64_t bytes_ = 0;
+  std::unique_ptr<remap::Pass> pass_;  // null where memory was short: all at the end
+};

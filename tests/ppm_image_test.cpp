@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "scratch_dir.hpp"
 #include "test_inputs.hpp"
@@ -203,6 +210,107 @@ TEST(WriteImage, ReportsRefusedAndFailedWrites) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
   }
   std::fclose(full);
+}
+
+// What a pace hears, with how far the stream was at each call.
+struct Heard : RasterPace {
+  std::FILE* stream = nullptr;
+  std::uint8_t* raster = nullptr;
+  std::uint64_t size = 0;
+  std::vector<std::uint64_t> arrived, ready;
+  std::vector<long> readyAt;
+  bool abandoned = false;
+  void Start(std::uint8_t* r, std::uint64_t bytes) override { raster = r, size = bytes; }
+  void Arrived(std::uint64_t bytes) override { arrived.push_back(bytes); }
+  void Abandon() override { abandoned = true; }
+  void AwaitReady(std::uint64_t bytes) override {
+    ready.push_back(bytes);
+    readyAt.push_back(std::ftell(stream));
+  }
+};
+
+// A pace hears of the raster in order, part by part, up to the whole, or
+// that the read failed; the writer waits for each part before it goes, and
+// the bytes read and written are those without a pace.
+TEST(RasterPace, HearsOfEachPartBeforeTheWriteAndOfAFailedRead) {
+  const struct {
+    const char* name;
+    std::uint16_t width, height;
+    std::size_t missing;
+  } cases[] = {{"one pixel", 1, 1, 0},
+               {"several parts", 1201, 1000, 0},
+               {"several parts, the last byte missing", 1201, 1000, 1},
+               {"no raster", 7, 3, 63}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t bytes = RasterBytes(c.width, c.height);
+    const std::string raster = test::RandomRaster(bytes / 3, 3);
+    const std::string header =
+        "P6\n" + std::to_string(c.width) + " " + std::to_string(c.height) + "\n255\n";
+    const std::string file = (header + raster).substr(0, header.size() + bytes - c.missing);
+    std::FILE* input = nullptr;
+    std::thread feeder;
+    if (c.missing == 0) {
+      input = TemporaryFile();
+      std::fwrite(file.data(), 1, file.size(), input);
+      std::rewind(input);
+    } else {
+      // A short file is refused before the raster is allocated; a pipe
+      // cannot tell, and fails only at the read.
+#ifdef _WIN32
+      continue;
+#else
+      int ends[2];
+      ASSERT_EQ(pipe(ends), 0);
+      feeder = std::thread([&file, ends] {
+        for (std::size_t done = 0; done < file.size();) {
+          const ssize_t wrote = write(ends[1], file.data() + done, file.size() - done);
+          if (wrote <= 0) break;
+          done += static_cast<std::size_t>(wrote);
+        }
+        close(ends[1]);
+      });
+      input = fdopen(ends[0], "rb");
+#endif
+    }
+    Heard heard;
+    std::uint16_t width, height, maxval;
+    testing::internal::CaptureStderr();
+    const std::unique_ptr<std::uint8_t[]> pixels = ReadImage(input, width, height, maxval, &heard);
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (feeder.joinable()) feeder.join();
+    std::fclose(input);
+    EXPECT_EQ(heard.size, bytes);
+    EXPECT_TRUE(std::is_sorted(heard.arrived.begin(), heard.arrived.end()));
+    if (c.missing > 0) {
+      EXPECT_EQ(pixels, nullptr);
+      EXPECT_EQ(err, kFailedReadingData);
+      EXPECT_TRUE(heard.abandoned);
+      EXPECT_TRUE(heard.arrived.empty() || heard.arrived.back() < bytes);
+      continue;
+    }
+    ASSERT_NE(pixels, nullptr) << err;
+    EXPECT_EQ(heard.raster, pixels.get());
+    EXPECT_FALSE(heard.abandoned);
+    ASSERT_FALSE(heard.arrived.empty());
+    EXPECT_EQ(heard.arrived.back(), bytes);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pixels.get()), bytes), raster);
+
+    heard.stream = TemporaryFile();
+    ASSERT_EQ(WriteImage(heard.stream, width, height, maxval, pixels.get(), &heard), 0);
+    ASSERT_FALSE(heard.ready.empty());
+    EXPECT_EQ(heard.ready.back(), bytes);
+    for (std::size_t k = 0; k < heard.ready.size(); ++k) {
+      // Nothing of a part is out before the pace lets it go.
+      EXPECT_EQ(heard.readyAt[k],
+                static_cast<long>(header.size() + (k == 0 ? 0 : heard.ready[k - 1])));
+    }
+    std::rewind(heard.stream);
+    std::string written(header.size() + bytes, '\0');
+    written.resize(std::fread(&written[0], 1, written.size(), heard.stream));
+    std::fclose(heard.stream);
+    EXPECT_EQ(written, header + raster);
+  }
 }
 
 }  // namespace

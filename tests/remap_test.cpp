@@ -401,6 +401,63 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
   }
 }
 
+// The pass as the program runs it: the raster arrives in parts of any size,
+// and each part written must be final once AwaitReady lets it go, on one
+// thread and on several taking pieces as they arrive. A read abandoned
+// halfway must leave nothing running on the raster.
+TEST(RemapPass, GivesFinalBytesPartByPartWhateverThePartsAndThreads) {
+  using reference::PaletteKind;
+  using reference::PictureKind;
+  const reference::SceneKind scenes[] = {
+      {PaletteKind::kSpread, PictureKind::kSmooth, 300, 1111, 250},
+      {PaletteKind::kSnapped, PictureKind::kSwatches, 2000, 999, 130},
+      {PaletteKind::kSpread, PictureKind::kNoise, 5, 4099, 1},
+      {PaletteKind::kDuplicated, PictureKind::kExact, 700, 70, 3},
+  };
+  const std::uint64_t parts[] = {1, 7, 192, 4096, 100000, 1u << 20};
+  std::mt19937 random(5);
+  unsigned seed = 0;
+  for (const reference::SceneKind& c : scenes) {
+    const reference::Scene scene = reference::MakeScene(c, ++seed);
+    const PreparedTable table = PrepareTable(scene.config);
+    const std::uint64_t bytes = scene.raster.size();
+    Pixels expected(scene.raster.begin(), scene.raster.end());
+    reference::ReferenceRemapByColour(expected.data(), bytes / 3, scene.config);
+    for (const unsigned threads : {1u, 2u, 3u, 5u}) {
+      // Parts of a byte or two where the raster is small, to keep the test quick.
+      const std::uint64_t in = std::max(parts[random() % 6], bytes / 4096),
+                          out = std::max(parts[random() % 6], bytes / 4096);
+      SCOPED_TRACE(testing::Message()
+                   << c.count << " signatures, " << c.width << " x " << c.height << ", " << threads
+                   << " threads, parts of " << in << " then " << out);
+      // What has not arrived is junk.
+      Pixels actual(bytes, 0xA5);
+      {
+        RemapPass pass(table, {SearchChoice::kMeasured, threads});
+        pass.Start(actual.data(), bytes);
+        for (std::uint64_t done = 0; done < bytes;) {
+          const std::uint64_t end = std::min(bytes, done + in);
+          std::copy(scene.raster.data() + done, scene.raster.data() + end, actual.data() + done);
+          pass.Arrived(done = end);
+        }
+        for (std::uint64_t done = 0; done < bytes; done = std::min(bytes, done + out)) {
+          const std::uint64_t end = std::min(bytes, done + out);
+          pass.AwaitReady(end);
+          ASSERT_TRUE(
+              std::equal(actual.data() + done, actual.data() + end, expected.data() + done));
+        }
+      }
+      Pixels abandoned(scene.raster.begin(), scene.raster.end());
+      RemapPass pass(table, {SearchChoice::kMeasured, threads});
+      pass.Start(abandoned.data(), bytes);
+      pass.Arrived(bytes / 2);
+      pass.Abandon();
+      abandoned.clear();
+      abandoned.shrink_to_fit();
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernel, testing::ValuesIn(kFastestFirst),
                          [](const testing::TestParamInfo<RemapKernel>& info) {
                            return std::string(KernelName(info.param));

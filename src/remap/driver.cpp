@@ -161,14 +161,15 @@ void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedT
   remap::RunPass(remap::Fastest().sweep, table->all, pixels, pixelCount, {});
 }
 
-RemapPass::RemapPass(const PreparedTable& table) : table_(table) {}
+RemapPass::RemapPass(const PreparedTable& table, RemapOptions options)
+    : table_(table), options_(options) {}
 
 RemapPass::~RemapPass() = default;
 
 void RemapPass::Start(std::uint8_t* raster, std::uint64_t bytes) {
   raster_ = raster;
   bytes_ = bytes;
-  pass_.reset(new (std::nothrow) remap::Pass(remap::Fastest().sweep, table_->all, {}));
+  pass_.reset(new (std::nothrow) remap::Pass(remap::Fastest().sweep, table_->all, options_));
   if (pass_) pass_->Start(raster, bytes / 3);
 }
 
