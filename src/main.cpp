@@ -65,6 +65,13 @@ int main(int argc, char** argv) {
       WriteMessage(kCouldNotReadImage);
       return 1;
     }
+    // The output file's old content goes while the image is read; what
+    // could not be emptied must not be written over.
+    if (!platform::AwaitEmptied()) {
+      WriteMessage(kFailedWritingData);
+      WriteMessage(kCouldNotWriteOutput);
+      return 1;
+    }
     if (WriteImage(config.output, width, height, maxval, pixels.get(), &pass) != 0) {
       WriteMessage(kCouldNotWriteOutput);
       return 1;

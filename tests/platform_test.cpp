@@ -1,5 +1,6 @@
-// The seam between systems: file identity across names, and the processors
-// a process may use. The rest of it is checked through the whole program.
+// The seam between systems: file identity across names, the output file
+// emptied while a run goes on, and the processors a process may use. The
+// rest of it is checked through the whole program.
 #include "platform/platform.hpp"
 
 #include <gtest/gtest.h>
@@ -49,6 +50,29 @@ TEST(Platform, TellsFilesApartWhateverTheirNames) {
   EXPECT_TRUE(a == link);
   EXPECT_TRUE(a == dotted);
   EXPECT_TRUE(a == open);
+}
+
+// Whatever the output file held is gone once AwaitEmptied returns, and what
+// is written then is all it holds; the second file a process opens so is
+// emptied at once. Nothing can be opened as a folder.
+TEST(Platform, EmptiesTheOutputFileBeforeItIsWritten) {
+  test::ScratchDir dir;
+  const struct {
+    const char* name;
+    std::size_t held;
+  } cases[] = {{"new", 0}, {"large", 3u << 20}, {"small", 5}, {"large again", 1u << 20}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.held > 0) test::WriteFile(dir / c.name, std::string(c.held, 'x'));
+    std::FILE* stream = platform::OpenOutputFile((dir / c.name).c_str());
+    ASSERT_NE(stream, nullptr);
+    EXPECT_TRUE(platform::AwaitEmptied());
+    EXPECT_EQ(test::ReadFile(dir / c.name), "");
+    std::fputs("image", stream);
+    std::fclose(stream);
+    EXPECT_EQ(test::ReadFile(dir / c.name), "image");
+  }
+  EXPECT_EQ(platform::OpenOutputFile(dir.path().c_str()), nullptr);
 }
 
 TEST(Platform, CountsTheProcessorsItMayUse) {

@@ -198,7 +198,8 @@ TEST(Program, RecoloursAPipeAndAFile) {
   EXPECT_EQ(piped.err, "");
   EXPECT_EQ(piped.out, expected);
 
-  test::WriteFile(dir / "out.ppm", "previous contents, longer than nothing");
+  // Old contents far longer than the image: none of them may be left.
+  test::WriteFile(dir / "out.ppm", std::string(std::size_t{32} << 20, 'x'));
   args.insert(args.end(), {"-out", "out.ppm", "-in", "in.ppm"});
   const test::Run files = Remap(args, dir);
   EXPECT_EQ(files.status, 0);
@@ -367,10 +368,12 @@ TEST(Program, KnowsEveryWindowsNameOfItsInput) {
 
 TEST(Program, CreatesTheOutputEmptyBeforeAFailedRead) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "b.ppm", "old");
-  const test::Run run = Remap({"1", kSig, "-out", "b.ppm"}, dir);
-  EXPECT_EQ(run.err, Lines(kCannotReadMagic, kCouldNotReadImage));
-  EXPECT_EQ(test::ReadFile(dir / "b.ppm"), "");
+  for (const std::size_t old : {std::size_t{3}, std::size_t{8} << 20}) {
+    test::WriteFile(dir / "b.ppm", std::string(old, 'o'));
+    const test::Run run = Remap({"1", kSig, "-out", "b.ppm"}, dir);
+    EXPECT_EQ(run.err, Lines(kCannotReadMagic, kCouldNotReadImage));
+    EXPECT_EQ(test::ReadFile(dir / "b.ppm"), "");
+  }
 }
 
 // A header promising 12.9 GB followed by three bytes: a regular file that

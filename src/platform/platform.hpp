@@ -35,6 +35,19 @@ char** Utf8Arguments(int argc, char** argv);
 // cannot be opened; the caller closes what it returns.
 std::FILE* OpenFile(const char* path, const char* mode);
 
+// OpenFile(path, "wb") for the file a run writes its image to, but what an
+// existing regular file held is let go on a thread of its own while the run
+// reads (freeing a large file's pages takes about as long as reading an
+// image). The file is empty once AwaitEmptied returns, and when the process
+// exits, however it exits. Where no thread can be had, and on Windows, it is
+// emptied before this returns. For one file a process.
+std::FILE* OpenOutputFile(const char* path);
+
+// Returns once the file OpenOutputFile empties is empty (at once if there is
+// none): true, or false when it could not be emptied, and what it still
+// holds must not be written over.
+bool AwaitEmptied();
+
 // What tells one regular file from every other, whatever name reached it:
 // device and inode on POSIX, volume serial number and file index on Windows.
 struct FileIdentity {

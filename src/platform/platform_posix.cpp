@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/platform.hpp"
@@ -23,6 +24,43 @@ bool RegularFile(const struct stat& file, FileIdentity& identity) {
   if (!S_ISREG(file.st_mode)) return false;
   identity.volume = static_cast<std::uint64_t>(file.st_dev);
   identity.index = static_cast<std::uint64_t>(file.st_ino);
+  return true;
+}
+
+// The output file's old content, let go on a thread of its own through a
+// descriptor of its own, which the stream's closing leaves alone. Process
+// exit awaits it before the thread object goes.
+struct Emptying {
+  bool started = false;
+  std::thread thread;
+  int result = 0;
+};
+Emptying emptying;
+
+void AwaitEmptying() {
+  if (emptying.thread.joinable()) emptying.thread.join();
+}
+
+// Starts emptying the file open as `fd`. False, with nothing started, when
+// no thread (or descriptor) can be had, or one was started before.
+bool EmptySoon(int fd) {
+  if (emptying.started) return false;
+  const int own = dup(fd);
+  if (own < 0) return false;
+  if (std::atexit(AwaitEmptying) != 0) {
+    close(own);
+    return false;
+  }
+  emptying.started = true;
+  try {
+    emptying.thread = std::thread([own] {
+      emptying.result = ftruncate(own, 0);
+      close(own);
+    });
+  } catch (...) {
+    emptying.result = ftruncate(own, 0);
+    close(own);
+  }
   return true;
 }
 
@@ -47,6 +85,26 @@ void LetOversizedWritesFail() {
 char** Utf8Arguments(int, char** argv) { return argv; }
 
 std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+std::FILE* OpenOutputFile(const char* path) {
+  // As fopen's "wb" opens, but without O_TRUNC.
+  const int fd = open(path, O_WRONLY | O_CREAT, 0666);
+  if (fd < 0) return nullptr;
+  struct stat file;
+  const bool holdsBytes = fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0;
+  if (holdsBytes && !EmptySoon(fd) && ftruncate(fd, 0) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* stream = fdopen(fd, "wb");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+bool AwaitEmptied() {
+  AwaitEmptying();
+  return emptying.result == 0;
+}
 
 bool RegularFileAt(const char* path, FileIdentity& identity) {
   struct stat file;

@@ -98,6 +98,10 @@ std::FILE* OpenFile(const char* path, const char* mode) {
   return _wfopen(L"NUL", L"rb");
 }
 
+std::FILE* OpenOutputFile(const char* path) { return OpenFile(path, "wb"); }
+
+bool AwaitEmptied() { return true; }
+
 bool RegularFileAt(const char* path, FileIdentity& identity) {
   const std::wstring widePath = Widen(path);
   if (widePath.empty()) return false;
