@@ -93,9 +93,9 @@ double BuildingSeconds();
 // has them. Safe to call from any thread.
 constexpr int kQuadCountBits = 16;
 CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell);
-inline CellCandidates QuadsOf(Index& index, int level, std::int32_t cell) {
-  const std::uint64_t quads =
-      index.quads[level][static_cast<std::size_t>(cell)].load(std::memory_order_acquire);
+// The same, given what the cell's entry in index.quads held (loaded with
+// acquire): built at once unless it was.
+inline CellCandidates QuadsFound(Index& index, int level, std::int32_t cell, std::uint64_t quads) {
   const auto count = static_cast<std::int32_t>(quads & ((1 << kQuadCountBits) - 1));
   if (count == 0) return BuildCandidates(index, level, cell);
   return {index.quadPool.get() + (quads >> kQuadCountBits), count, {nullptr, 0}};
