@@ -435,10 +435,21 @@ TEST(RemapPass, GivesFinalBytesPartByPartWhateverThePartsAndThreads) {
       {
         RemapPass pass(table, {SearchChoice::kMeasured, threads});
         pass.Start(actual.data(), bytes);
+        // Now and then a reader asks for the whole pixels that have arrived,
+        // whole pieces of the pass or not: it must not wait for more, and
+        // what it gets is final.
+        std::uint64_t asked = 0;
         for (std::uint64_t done = 0; done < bytes;) {
           const std::uint64_t end = std::min(bytes, done + in);
           std::copy(scene.raster.data() + done, scene.raster.data() + end, actual.data() + done);
           pass.Arrived(done = end);
+          if (random() % 8 == 0) {
+            const std::uint64_t whole = end / 3 * 3;
+            pass.AwaitReady(whole);
+            ASSERT_TRUE(std::equal(actual.data() + asked, actual.data() + whole,
+                                   expected.data() + asked));
+            asked = whole;
+          }
         }
         for (std::uint64_t done = 0; done < bytes; done = std::min(bytes, done + out)) {
           const std::uint64_t end = std::min(bytes, done + out);

@@ -1,6 +1,7 @@
 // The pass's threads: each takes the next piece that has arrived, searches
 // it with a chooser and scratch of its own against one shared index of the
-// colour cube, and marks it done; no two threads write the same bytes.
+// colour cube, and marks it done; no two threads write the same bytes. The
+// caller is one of them while it awaits pieces.
 #include "remap/threads.hpp"
 
 #include <algorithm>
@@ -48,14 +49,17 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
   indexed_ = all_.count > 1 && options_.search != SearchChoice::kFull &&
              MakeIndex(all_, kPoolBytes, index_);
   threadCount_ = threads;
+  // The caller is one of the threads: it reads and writes, and searches
+  // while it waits. More threads than processors would take turns with it,
+  // and hold up the reading and writing that no other thread can do.
   if (threads > 1) {
-    workers_.reset(new (std::nothrow) Worker[threads]);
+    workers_.reset(new (std::nothrow) Worker[threads - 1]);
     done_.reset(new (std::nothrow) bool[pieces_]());
   }
   if (workers_ && done_) {
     try {
-      threads_.reserve(threads);
-      for (std::uint64_t t = 0; t < threads; ++t) {
+      threads_.reserve(threads - 1);
+      for (std::uint64_t t = 0; t + 1 < threads; ++t) {
         Worker& worker = workers_[t];
         worker.scratched = indexed_ && MakeScratch(all_, worker.scratch);
         worker.chooser = Chooser(options_.search, worker.scratched);
@@ -66,18 +70,15 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
       // none the caller does.
     }
   }
-  if (threads_.empty()) {
-    caller_.scratched = indexed_ && MakeScratch(all_, caller_.scratch);
-    caller_.chooser = Chooser(options_.search, caller_.scratched);
-  }
+  caller_.scratched = indexed_ && MakeScratch(all_, caller_.scratch);
+  caller_.chooser = Chooser(options_.search, caller_.scratched);
 }
 
 std::uint64_t Pass::PieceEnd(std::uint64_t piece) const {
   return std::min(pixelCount_, (piece + 1) * pieceSize_);
 }
 
-void Pass::Search(std::uint64_t piece, Worker& worker) {
-  const std::uint64_t first = piece * pieceSize_, last = PieceEnd(piece);
+void Pass::Search(std::uint64_t first, std::uint64_t last, Worker& worker) {
   const std::uint64_t ahead = (pixelCount_ - last) / std::max<std::uint64_t>(1, threadCount_);
   sweep_(Band{pixels_ + 3 * first, last - first, &all_, indexed_ ? &index_ : nullptr,
               worker.scratched ? &worker.scratch : nullptr, &worker.chooser, ahead});
@@ -89,20 +90,28 @@ void Pass::Work(Worker& worker) {
     arrivedOrStopped_.wait(
         lock, [&] { return stop_ || next_ == pieces_ || PieceEnd(next_) <= arrived_; });
     if (stop_ || next_ == pieces_) return;
-    const std::uint64_t piece = next_++;
-    lock.unlock();
-    Search(piece, worker);
-    lock.lock();
-    done_[piece] = true;
-    const std::uint64_t before = finished_;
-    while (finished_ < pieces_ && done_[finished_]) ++finished_;
-    if (finished_ != before) remapped_.notify_all();
+    SearchNext(lock, worker);
   }
+}
+
+void Pass::SearchNext(std::unique_lock<std::mutex>& lock, Worker& worker) {
+  const std::uint64_t piece = next_++;
+  const std::uint64_t first = std::max(piece * pieceSize_, ahead_);
+  lock.unlock();
+  Search(first, PieceEnd(piece), worker);
+  lock.lock();
+  done_[piece] = true;
+  const std::uint64_t before = finished_;
+  while (finished_ < pieces_ && done_[finished_]) ++finished_;
+  if (finished_ != before) remapped_.notify_all();
 }
 
 void Pass::Arrived(std::uint64_t pixels) {
   if (threads_.empty()) {
-    for (; next_ < pieces_ && PieceEnd(next_) <= pixels; ++next_) Search(next_, caller_);
+    arrived_ = pixels;
+    for (; next_ < pieces_ && PieceEnd(next_) <= pixels; ++next_) {
+      Search(std::max(next_ * pieceSize_, ahead_), PieceEnd(next_), caller_);
+    }
     return;
   }
   {
@@ -112,12 +121,35 @@ void Pass::Arrived(std::uint64_t pixels) {
   arrivedOrStopped_.notify_all();
 }
 
+bool Pass::AheadOfPieces(std::uint64_t pixels, Worker& worker) {
+  const std::uint64_t first = std::max(next_ * pieceSize_, ahead_);
+  if (next_ == pieces_ || pixels > arrived_ || pixels <= first) return false;
+  Search(first, pixels, worker);
+  ahead_ = pixels;
+  return true;
+}
+
 void Pass::AwaitRemapped(std::uint64_t pixels) {
-  if (threads_.empty()) return;
+  if (threads_.empty()) {
+    AheadOfPieces(pixels, caller_);
+    return;
+  }
   std::unique_lock<std::mutex> lock(mutex_);
-  remapped_.wait(lock, [&] {
-    return stop_ || finished_ == pieces_ || (finished_ > 0 && PieceEnd(finished_ - 1) >= pixels);
-  });
+  const auto ready = [&] {
+    return stop_ || pixels == 0 || finished_ == pieces_ ||
+           (finished_ > 0 && PieceEnd(finished_ - 1) >= pixels) ||
+           (finished_ == next_ && ahead_ >= pixels);
+  };
+  // Pieces arrive only through the caller, so while it waits none arrive
+  // but those it has already told of; and no thread takes a piece that has
+  // not arrived whole, so the caller may search the part of it that has.
+  while (!ready()) {
+    if (next_ < pieces_ && PieceEnd(next_) <= arrived_) {
+      SearchNext(lock, caller_);
+    } else if (finished_ != next_ || !AheadOfPieces(pixels, caller_)) {
+      remapped_.wait(lock);
+    }
+  }
 }
 
 void Pass::Stop() {

@@ -18,11 +18,12 @@ namespace remap {
 
 // One picture's pass. Start it, tell it how many of the pixels have arrived
 // (in order, as often as they do), and await the pixels it has remapped,
-// which come in order too. With one thread it works inside Arrived, on the
-// caller's thread; with more, on its own, and the caller only waits. A
-// thread that cannot be started leaves its share to the others, or to the
-// caller; the bytes are the same either way. Stop, or destruction, returns
-// once no thread of its touches the pixels.
+// which come in order too; all from one thread, the caller's. With one
+// thread it works inside Arrived; with more, on threads of its own, one
+// fewer than planned, and on the caller's while it awaits pixels. A thread
+// that cannot be started leaves its share to the others, or to the caller
+// inside Arrived; the bytes are the same either way. Stop, or destruction,
+// returns once no thread of its touches the pixels.
 class Pass {
  public:
   Pass(SweepFunction sweep, const Signatures& all, const RemapOptions& options);
@@ -44,7 +45,13 @@ class Pass {
   };
 
   std::uint64_t PieceEnd(std::uint64_t piece) const;
-  void Search(std::uint64_t piece, Worker& worker);
+  void Search(std::uint64_t first, std::uint64_t last, Worker& worker);
+  // Where the first `pixels` have arrived but not the whole piece that
+  // holds the last of them, searches them ahead of it on the caller's
+  // thread; false when there is nothing to do so.
+  bool AheadOfPieces(std::uint64_t pixels, Worker& worker);
+  // Takes the next piece, searches it unlocked and marks it done.
+  void SearchNext(std::unique_lock<std::mutex>& lock, Worker& worker);
   void Work(Worker& worker);
 
   SweepFunction sweep_;
@@ -55,8 +62,8 @@ class Pass {
   std::uint64_t threadCount_ = 1;  // as planned: what each thread expects to take
   Index index_;
   bool indexed_ = false;
-  Worker caller_;                      // where no thread of its own runs
-  std::unique_ptr<Worker[]> workers_;  // one a thread
+  Worker caller_;                      // the caller's, while it waits or where no thread runs
+  std::unique_ptr<Worker[]> workers_;  // one a thread of its own
   std::unique_ptr<bool[]> done_;
   std::vector<std::thread> threads_;
 
@@ -65,6 +72,7 @@ class Pass {
   std::uint64_t arrived_ = 0;   // pixels
   std::uint64_t next_ = 0;      // the next piece to search
   std::uint64_t finished_ = 0;  // pieces remapped, all before the first not
+  std::uint64_t ahead_ = 0;     // pixels searched, if more than the pieces taken hold
   bool stop_ = false;
 };
 
