@@ -88,9 +88,8 @@ class RemapPass final : public RasterPace {
   void Start(std::uint8_t* raster, std::uint64_t bytes) override;
   void Arrived(std::uint64_t bytes) override;
   void Abandon() override;
-  // Asked at any time for bytes that have arrived, bar those of a pixel
-  // not yet whole, it returns once they are remapped without waiting for
-  // more to arrive.
+  // Asked at any time, it waits only for what has arrived: it returns once
+  // the whole pixels among the first `bytes` that have arrived are remapped.
   void AwaitReady(std::uint64_t bytes) override;
 
  private:

@@ -16,7 +16,9 @@
 // linkage so that no other file can end up with that instruction set's code.
 #pragma once
 
-#if defined(__SSE2__)
+#if defined(__AVX2__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -63,7 +65,33 @@ void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCoun
 
 // The smallest key of a cell's `quads` for a pixel whose lanes are as a
 // kernel's: (256·r', 256·g') in `rg`, (256·b', anything) in `b`.
-#if defined(__SSE2__)
+#if defined(__AVX2__)
+// Two quads a step; an odd last one is taken twice, which costs less than
+// a branch for it.
+inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int32_t rg,
+                                std::int32_t b) {
+  const __m256i prg = _mm256_set1_epi32(rg), pb = _mm256_set1_epi32(b);
+  const auto both = [](const void* low, const void* high) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_load_si128(static_cast<const __m128i*>(low))),
+        _mm_load_si128(static_cast<const __m128i*>(high)), 1);
+  };
+  __m256i smallest = _mm256_set1_epi32(INT32_MAX);
+  for (std::int32_t n = 0; n < count; n += 2) {
+    const Quad &low = quads[n], &high = quads[n + 1 < count ? n + 1 : n];
+    const __m256i keys =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(prg, both(low.rg, high.rg)),
+                                          _mm256_madd_epi16(pb, both(low.b, high.b))),
+                         both(low.offset, high.offset));
+    smallest = _mm256_min_epi32(smallest, keys);
+  }
+  __m128i least =
+      _mm_min_epi32(_mm256_castsi256_si128(smallest), _mm256_extracti128_si256(smallest, 1));
+  least = _mm_min_epi32(least, _mm_shuffle_epi32(least, 0x4E));
+  least = _mm_min_epi32(least, _mm_shuffle_epi32(least, 0xB1));
+  return _mm_cvtsi128_si32(least);
+}
+#elif defined(__SSE2__)
 inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int32_t rg,
                                 std::int32_t b) {
   const __m128i prg = _mm_set1_epi32(rg), pb = _mm_set1_epi32(b);

@@ -123,13 +123,15 @@ void Pass::Arrived(std::uint64_t pixels) {
 
 bool Pass::AheadOfPieces(std::uint64_t pixels, Worker& worker) {
   const std::uint64_t first = std::max(next_ * pieceSize_, ahead_);
-  if (next_ == pieces_ || pixels > arrived_ || pixels <= first) return false;
+  if (next_ == pieces_ || pixels <= first) return false;
   Search(first, pixels, worker);
   ahead_ = pixels;
   return true;
 }
 
 void Pass::AwaitRemapped(std::uint64_t pixels) {
+  // Only the caller tells of arrivals: waiting for more would be for ever.
+  pixels = std::min(pixels, arrived_);
   if (threads_.empty()) {
     AheadOfPieces(pixels, caller_);
     return;

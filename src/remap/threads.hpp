@@ -46,9 +46,9 @@ class Pass {
 
   std::uint64_t PieceEnd(std::uint64_t piece) const;
   void Search(std::uint64_t first, std::uint64_t last, Worker& worker);
-  // Where the first `pixels` have arrived but not the whole piece that
-  // holds the last of them, searches them ahead of it on the caller's
-  // thread; false when there is nothing to do so.
+  // Where the first `pixels` (all arrived) are more than the pieces taken
+  // hold, searches them ahead of the piece that holds the last of them, on
+  // the caller's thread; false when there is nothing to do so.
   bool AheadOfPieces(std::uint64_t pixels, Worker& worker);
   // Takes the next piece, searches it unlocked and marks it done.
   void SearchNext(std::unique_lock<std::mutex>& lock, Worker& worker);
