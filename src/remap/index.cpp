@@ -10,6 +10,7 @@
 // candidate that sets the bound is in it.
 #include "remap/index.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <initializer_list>
@@ -36,9 +37,10 @@ Span Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
     int c = 0;
     for (const std::int32_t m : {all.red[i], all.green[i], all.blue[i]}) {
       // The match component less the cell's lowest value.
+      // Without branches: which way a component lies is as good as random.
       const std::int32_t d = m - low[c++];
-      const std::int32_t inside = d < 0 ? -d : d > size ? d - size : 0;
-      const std::int32_t across = d > size - d ? d : size - d;
+      const std::int32_t inside = std::max(std::max(-d, d - size), 0);
+      const std::int32_t across = std::max(d, size - d);
       nearest += inside * inside;
       farthest += across * across;
     }
