@@ -38,8 +38,11 @@ namespace {
 constexpr std::uint64_t kWindowBlocks = 64;
 // A trial runs on this share of a window: enough for the clock.
 constexpr std::uint64_t kTrialFraction = 8;
-// Blocks a window that built cells searches again, warm.
+// Blocks a window that built cells searches again, warm, where building
+// took more than a kProbeShare share of the window: less leaves too little
+// behind to matter, and is the rule once a picture's cells are built.
 constexpr std::uint64_t kProbeBlocks = 4;
+constexpr double kProbeShare = 8;
 
 template <typename T>
 constexpr T Min(T a, T b) {
@@ -225,7 +228,7 @@ void Sweep(const Band& band) {
     const std::chrono::duration<double> took = Clock::now() - start;
     const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
     double perPixel = (took.count() - built) / pixels;
-    if (probed > 0 && built > 0) {
+    if (probed > 0 && built > took.count() / kProbeShare) {
       // Twice, each time from the pixels as they were: the lesser time is the
       // one no interruption or first touch of a list has stretched.
       for (int round = 0; round < 2; ++round) {
