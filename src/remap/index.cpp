@@ -122,12 +122,24 @@ BlockList Searchable(const Signatures& all, Scratch& scratch, const std::int32_t
 std::int32_t Joined(Scratch& scratch, const Span* lists, int listCount, std::int32_t tableCount) {
   std::uint64_t* bits = scratch.bits.get();
   std::uint64_t* summary = scratch.summary.get();
+  // A list's places ascend, so most follow one in the same word: they are
+  // gathered in a register, which spares each the wait for the one before
+  // it to be stored.
   for (int l = 0; l < listCount; ++l) {
+    std::uint32_t word = static_cast<std::uint32_t>(lists[l].place[0]) >> 6;
+    std::uint64_t gathered = 0;
     for (std::int32_t k = 0; k < lists[l].count; ++k) {
       const auto place = static_cast<std::uint32_t>(lists[l].place[k]);
-      bits[place >> 6] |= std::uint64_t{1} << (place & 63);
-      summary[place >> 12] |= std::uint64_t{1} << ((place >> 6) & 63);
+      if (place >> 6 != word) {
+        bits[word] |= gathered;
+        summary[word >> 6] |= std::uint64_t{1} << (word & 63);
+        word = place >> 6;
+        gathered = 0;
+      }
+      gathered |= std::uint64_t{1} << (place & 63);
     }
+    bits[word] |= gathered;
+    summary[word >> 6] |= std::uint64_t{1} << (word & 63);
   }
   std::int32_t* places = scratch.places.get();
   std::int32_t count = 0;
