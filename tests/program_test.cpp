@@ -366,6 +366,9 @@ TEST(Program, KnowsEveryWindowsNameOfItsInput) {
 }
 #endif
 
+// Whatever the output file held is gone after a failed run; and where the
+// messages are appended to that same file (`-out log 2>>log`), they are all
+// it holds, whether the run fails while reading its options or its image.
 TEST(Program, CreatesTheOutputEmptyBeforeAFailedRead) {
   test::ScratchDir dir;
   for (const std::size_t old : {std::size_t{3}, std::size_t{8} << 20}) {
@@ -373,6 +376,23 @@ TEST(Program, CreatesTheOutputEmptyBeforeAFailedRead) {
     const test::Run run = Remap({"1", kSig, "-out", "b.ppm"}, dir);
     EXPECT_EQ(run.err, Lines(kCannotReadMagic, kCouldNotReadImage));
     EXPECT_EQ(test::ReadFile(dir / "b.ppm"), "");
+#ifndef _WIN32
+    test::Streams intoLog;
+    intoLog.err = "log";
+    const struct {
+      std::vector<std::string> args;
+      std::string messages;
+    } logged[] = {
+        {{"1", kSig, "-out", "log"}, Lines(kCannotReadMagic, kCouldNotReadImage)},
+        {{"1", kSig, "-out", "log", "-in", "missing"},
+         Lines(kCannotOpenInput, kCouldNotLoadConfiguration)},
+    };
+    for (const auto& c : logged) {
+      test::WriteFile(dir / "log", std::string(old, 'o'));
+      Remap(c.args, dir, intoLog);
+      EXPECT_EQ(test::ReadFile(dir / "log"), c.messages) << old << " bytes before";
+    }
+#endif
   }
 }
 

@@ -63,6 +63,7 @@ struct Streams {
   std::optional<std::string> piped;  // when set, standard input is a pipe holding these bytes
   std::string out;                   // empty: captured into Run::out
   int outFlags = O_WRONLY | O_CREAT | O_TRUNC;  // how `out` is opened: `>`; `>>`, `1<>` differ
+  std::string err;                              // empty: captured into Run::err; else `2>>err`
   bool closeIn = false, closeOut = false, closeErr = false;
   long addressSpaceMiB = 0;  // when set, the child's address space is limited to this
   long fileSizeLimit = 0;    // when set, no file may grow past this many bytes (`ulimit -f`)
@@ -107,7 +108,9 @@ inline Run RunProgram(const std::string& program, const std::vector<std::string>
     const int in = streams.piped ? pipeEnds[0] : open(streams.in.c_str(), O_RDONLY);
     const int out = streams.out.empty() ? open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
                                         : open(streams.out.c_str(), streams.outFlags, 0644);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = streams.err.empty()
+                        ? open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                        : open(streams.err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);

@@ -39,8 +39,9 @@ std::FILE* OpenFile(const char* path, const char* mode);
 // existing regular file held is let go on a thread of its own while the run
 // reads (freeing a large file's pages takes about as long as reading an
 // image). The file is empty once AwaitEmptied returns, and when the process
-// exits, however it exits. Where no thread can be had, and on Windows, it is
-// emptied before this returns. For one file a process.
+// exits, however it exits. Where no thread can be had, where standard error
+// is the same file, and on Windows, it is emptied before this returns. For
+// one file a process.
 std::FILE* OpenOutputFile(const char* path);
 
 // Returns once the file OpenOutputFile empties is empty (at once if there is

@@ -90,9 +90,17 @@ std::FILE* OpenOutputFile(const char* path) {
   // As fopen's "wb" opens, but without O_TRUNC.
   const int fd = open(path, O_WRONLY | O_CREAT, 0666);
   if (fd < 0) return nullptr;
-  struct stat file;
-  const bool holdsBytes = fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_size > 0;
-  if (holdsBytes && !EmptySoon(fd) && ftruncate(fd, 0) != 0) {
+  struct stat file, messages;
+  if (fstat(fd, &file) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  // Where messages go to the same file (`-out log 2>>log`), they must find
+  // its old content gone: it goes at once.
+  const bool messagesHere = fstat(STDERR_FILENO, &messages) == 0 &&
+                            messages.st_dev == file.st_dev && messages.st_ino == file.st_ino;
+  const bool holdsBytes = S_ISREG(file.st_mode) && file.st_size > 0;
+  if (holdsBytes && (messagesHere || !EmptySoon(fd)) && ftruncate(fd, 0) != 0) {
     close(fd);
     return nullptr;
   }
