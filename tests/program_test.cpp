@@ -208,6 +208,26 @@ TEST(Program, RecoloursAPipeAndAFile) {
   EXPECT_EQ(test::ReadFile(dir / "out.ppm"), expected);
   EXPECT_EQ(test::ReadFile(dir / "in.ppm"), ppm.Bytes());
 
+  // Every "-out" empties its file, and the image goes to the last; the same
+  // file named twice holds the image alone.
+  const struct {
+    std::vector<std::string> outputs;
+    std::vector<std::string> emptied;
+  } outputs[] = {{{"a.ppm", "b.ppm"}, {"a.ppm"}},
+                 {{"a.ppm", "b.ppm", "c.ppm"}, {"a.ppm", "b.ppm"}},
+                 {{"b.ppm", "b.ppm"}, {}}};
+  for (const auto& c : outputs) {
+    std::vector<std::string> several(args.begin(), args.end() - 4);
+    for (const std::string& name : c.outputs) {
+      test::WriteFile(dir / name, std::string(std::size_t{8} << 20, 'x'));
+      several.insert(several.end(), {"-out", name});
+    }
+    several.insert(several.end(), {"-in", "in.ppm"});
+    EXPECT_EQ(Remap(several, dir).status, 0);
+    for (const std::string& name : c.emptied) EXPECT_EQ(test::ReadFile(dir / name), "") << name;
+    EXPECT_EQ(test::ReadFile(dir / c.outputs.back()), expected);
+  }
+
   // Standard output on a device is no file that could be the input.
   const test::Run toNull =
       Remap({"1", kSig, "-in", "in.ppm"}, dir, test::StdinFrom("in.ppm", "/dev/null"));

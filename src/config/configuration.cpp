@@ -96,18 +96,6 @@ bool WritesIntoInput(const Configuration& config) {
          platform::RegularFileOf(config.input, input) && input == output;
 }
 
-// Where the last "-out" with a path is among the options from `first`, or
-// -1: the one whose file the image would go to.
-int LastOutputOption(int argc, const char* const* argv, int first) {
-  int last = -1;
-  for (int i = first; i < argc;) {
-    const Option option = OptionAt(argc, argv, i);
-    if (option.kind == Option::kOutput && option.path != nullptr) last = i;
-    i = option.next;
-  }
-  return last;
-}
-
 // Makes `opened` the stream in `slot`, closing one an earlier option opened.
 void Replace(std::FILE*& slot, std::FILE* standard, std::FILE* opened) {
   if (slot != nullptr && slot != standard) std::fclose(slot);
@@ -115,13 +103,12 @@ void Replace(std::FILE*& slot, std::FILE* standard, std::FILE* opened) {
 }
 
 // Opens the streams the options name, in order, each replacing the one
-// before; the last output is emptied while the run goes on. Returns 0, or 1
-// after one message.
+// before; an output file's old content goes while the run goes on. Returns
+// 0, or 1 after one message.
 int OpenStreams(int argc, const char* const* argv, Configuration& config) {
   config.input = stdin;
   config.output = stdout;
   const int first = config.count + 2;
-  const int last = LastOutputOption(argc, argv, first);
   for (int i = first; i < argc;) {
     const Option option = OptionAt(argc, argv, i);
     if (option.kind == Option::kInput) {
@@ -132,9 +119,7 @@ int OpenStreams(int argc, const char* const* argv, Configuration& config) {
     } else if (option.kind == Option::kOutput) {
       if (option.path == nullptr) return Fail(kMissingOutputPath);
       if (WouldOverwriteInput(option.path, argc, argv, first)) return Fail(kSameInputAndOutput);
-      // The file the image goes to is emptied while the image is read.
-      std::FILE* output = i == last ? platform::OpenOutputFile(option.path)
-                                    : platform::OpenFile(option.path, "wb");
+      std::FILE* output = platform::OpenOutputFile(option.path);
       if (output == nullptr) return Fail(kCannotOpenOutput);
       Replace(config.output, stdout, output);
     } else {

@@ -39,9 +39,10 @@ std::FILE* OpenFile(const char* path, const char* mode);
 // existing regular file held is let go on a thread of its own while the run
 // reads (freeing a large file's pages takes about as long as reading an
 // image). The file is empty once AwaitEmptied returns, and when the process
-// exits, however it exits. Where no thread can be had, where standard error
-// is the same file, and on Windows, it is emptied before this returns. For
-// one file a process.
+// exits, however it exits. Only the first file a process opens so is
+// emptied in the background; later ones, one where no thread can be had, one
+// that standard error goes to, and every one on Windows are emptied before
+// this returns.
 std::FILE* OpenOutputFile(const char* path);
 
 // Returns once the file OpenOutputFile empties is empty (at once if there is

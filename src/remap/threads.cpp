@@ -78,6 +78,10 @@ std::uint64_t Pass::PieceEnd(std::uint64_t piece) const {
   return std::min(pixelCount_, (piece + 1) * pieceSize_);
 }
 
+std::uint64_t Pass::Unsearched(std::uint64_t piece) const {
+  return std::max(piece * pieceSize_, ahead_);
+}
+
 void Pass::Search(std::uint64_t first, std::uint64_t last, Worker& worker) {
   const std::uint64_t ahead = (pixelCount_ - last) / std::max<std::uint64_t>(1, threadCount_);
   sweep_(Band{pixels_ + 3 * first, last - first, &all_, indexed_ ? &index_ : nullptr,
@@ -96,7 +100,7 @@ void Pass::Work(Worker& worker) {
 
 void Pass::SearchNext(std::unique_lock<std::mutex>& lock, Worker& worker) {
   const std::uint64_t piece = next_++;
-  const std::uint64_t first = std::max(piece * pieceSize_, ahead_);
+  const std::uint64_t first = Unsearched(piece);
   lock.unlock();
   Search(first, PieceEnd(piece), worker);
   lock.lock();
@@ -110,7 +114,7 @@ void Pass::Arrived(std::uint64_t pixels) {
   if (threads_.empty()) {
     arrived_ = pixels;
     for (; next_ < pieces_ && PieceEnd(next_) <= pixels; ++next_) {
-      Search(std::max(next_ * pieceSize_, ahead_), PieceEnd(next_), caller_);
+      Search(Unsearched(next_), PieceEnd(next_), caller_);
     }
     return;
   }
@@ -122,7 +126,7 @@ void Pass::Arrived(std::uint64_t pixels) {
 }
 
 bool Pass::AheadOfPieces(std::uint64_t pixels, Worker& worker) {
-  const std::uint64_t first = std::max(next_ * pieceSize_, ahead_);
+  const std::uint64_t first = Unsearched(next_);
   if (next_ == pieces_ || pixels <= first) return false;
   Search(first, pixels, worker);
   ahead_ = pixels;

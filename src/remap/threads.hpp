@@ -45,6 +45,8 @@ class Pass {
   };
 
   std::uint64_t PieceEnd(std::uint64_t piece) const;
+  // The first pixel of `piece` not searched ahead of it.
+  std::uint64_t Unsearched(std::uint64_t piece) const;
   void Search(std::uint64_t first, std::uint64_t last, Worker& worker);
   // Where the first `pixels` (all arrived) are more than the pieces taken
   // hold, searches them ahead of the piece that holds the last of them, on
