@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t kinds = Take(p, 1);
   const auto palette = static_cast<reference::PaletteKind>(kinds & 3);
   const auto picture = static_cast<reference::PictureKind>((kinds >> 2) % 6);
-  const auto search = static_cast<SearchChoice>((kinds >> 5) % 5);
+  const auto search = static_cast<SearchChoice>((kinds >> 5) % 6);
   const unsigned threads = 1 + Take(p, 1) % 4;
   const std::size_t width = 1 + Take(p, 2) % 1100;
   std::size_t height = 1 + Take(p, 2) % 80;

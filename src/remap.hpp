@@ -51,14 +51,16 @@ bool HasKernel(RemapKernel kernel);
 // How blocks of pixels are searched: by whichever way has taken least time
 // a pixel so far, or always one way: against every signature, against the
 // union of the candidates of the block's cells of the colour cube (one
-// cell's list where they all lie in one), or each pixel against its own
-// cell's, in cells of 16 or of 8 values a side.
+// cell's list where they all lie in one), each pixel against its own
+// cell's, in cells of 16 or of 8 values a side, or each pixel as its colour
+// was lately, the others against their cells of 8.
 enum class SearchChoice {
   kMeasured,
   kFull,
   kBlockUnion,
   kEachPixelLargeCells,
-  kEachPixelSmallCells
+  kEachPixelSmallCells,
+  kRemembering
 };
 
 // For tests and benchmarks: RemapPixels on `config` with a chosen kernel,

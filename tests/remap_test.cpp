@@ -90,7 +90,8 @@ class EveryKernel : public testing::TestWithParam<RemapKernel> {
     reference::ReferenceRemapByColour(expected.data(), count, config);
     for (const SearchChoice search :
          {SearchChoice::kMeasured, SearchChoice::kFull, SearchChoice::kBlockUnion,
-          SearchChoice::kEachPixelLargeCells, SearchChoice::kEachPixelSmallCells}) {
+          SearchChoice::kEachPixelLargeCells, SearchChoice::kEachPixelSmallCells,
+          SearchChoice::kRemembering}) {
       for (const unsigned threads : {1u, 3u}) {
         SCOPED_TRACE(testing::Message()
                      << "search " << static_cast<int>(search) << ", " << threads << " threads");
@@ -180,6 +181,31 @@ TEST_P(EveryKernel, KeepsTiesOnTheCornersOfCells) {
       }
     }
   }
+}
+
+// More colours than a thread remembers, met in order and then again in
+// another, each nearest a signature of its own red: where two share a place
+// in what is remembered, neither may take the other's replacement.
+TEST_P(EveryKernel, TakesNoRememberedColourForAnother) {
+  Configuration config = reference::TableOf(256);
+  for (std::size_t i = 0; i < 256; ++i) {
+    const auto red = static_cast<std::int32_t>(i);
+    config.matchRed[i] = red;
+    config.matchGreen[i] = config.matchBlue[i] = 0;
+    config.replaceRed[i] = 255 - red;
+    config.replaceGreen[i] = red ^ 0x55;
+    config.replaceBlue[i] = red / 2;
+  }
+  std::string raster;
+  for (int round = 0; round < 2; ++round) {
+    for (int v = 0; v < 1 << 16; ++v) {
+      const int w = round == 0 ? v : v * 40503 % (1 << 16);
+      raster += static_cast<char>(w & 255);
+      raster += static_cast<char>(w >> 8 & 63);
+      raster += static_cast<char>(w >> 14 << 2);
+    }
+  }
+  ExpectReferenceResult(raster, config);
 }
 
 // More signatures than one chunk holds: a later chunk must win only when
@@ -446,8 +472,8 @@ TEST(RemapPass, GivesFinalBytesPartByPartWhateverThePartsAndThreads) {
           if (random() % 8 == 0) {
             const std::uint64_t whole = end / 3 * 3;
             pass.AwaitReady(whole);
-            ASSERT_TRUE(std::equal(actual.data() + asked, actual.data() + whole,
-                                   expected.data() + asked));
+            ASSERT_TRUE(
+                std::equal(actual.data() + asked, actual.data() + whole, expected.data() + asked));
             asked = whole;
           }
         }

@@ -1,8 +1,6 @@
 // The choice between the ways of searching, by measured time alone.
 #include "remap/chooser.hpp"
 
-#include <initializer_list>
-
 namespace remap {
 namespace {
 
@@ -24,8 +22,8 @@ Chooser::Chooser(SearchChoice choice, bool indexed) {
 }
 
 Way Chooser::Next() const {
-  for (const Way w : {kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells}) {
-    if (allowed_[w] && Seconds(w) < 0) return w;
+  for (int w = 0; w < kWays; ++w) {
+    if (allowed_[w] && Seconds(static_cast<Way>(w)) < 0) return static_cast<Way>(w);
   }
   const Way cheapest = Cheapest();
   for (int w = 0; w < kWays; ++w) {

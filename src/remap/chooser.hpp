@@ -8,7 +8,7 @@
 namespace remap {
 
 // The ways a block can be searched, in SearchChoice's order.
-enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kWays };
+enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kRemembering, kWays };
 
 // A search not chosen is timed again once the chosen one has taken this
 // many times as long as the other was last seen to take: trying costs at

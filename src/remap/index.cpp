@@ -213,7 +213,8 @@ bool MakeScratch(const Signatures& all, Scratch& scratch) {
   return Allocate(scratch.bits, words) && Allocate(scratch.summary, (words + 63) / 64) &&
          Reserve(scratch.places, count) && Reserve(scratch.offset, count) &&
          Reserve(scratch.match, count) && Allocate(scratch.colour, count + kColourSlack) &&
-         Allocate(scratch.chunks, (count + kChunk - 1) / kChunk);
+         Allocate(scratch.chunks, (count + kChunk - 1) / kChunk) &&
+         Allocate(scratch.remembered, std::size_t{1} << kRememberedBits);
 }
 
 BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int pixels) {

@@ -114,7 +114,11 @@ struct Scratch {
   std::unique_ptr<Chunk[]> chunks;
   std::int32_t chunkCount = 0;
   std::int64_t cells = -1;  // which cells the list now holds, if it is its own
+  // Colours this thread has searched and what they became: per slot,
+  // (colour | 1 << 24) << 32 | replacement, or 0.
+  std::unique_ptr<std::uint64_t[]> remembered;
 };
+constexpr int kRememberedBits = 15;
 
 // Returns false when memory is short.
 bool MakeScratch(const Signatures& all, Scratch& scratch);

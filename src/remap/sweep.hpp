@@ -170,6 +170,98 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
   }
 }
 
+// The slot of the colour whose key (colour | 1 << 24) is `key` among a
+// thread's remembered colours.
+inline std::uint32_t SlotOf(std::uint32_t key) {
+  return (key * 0x9E3779B1u) >> (32 - kRememberedBits);
+}
+
+// Looks `pixels` pixels at `bytes` up among the remembered colours: a hit
+// takes its colour; a miss's key (colour | 1 << 24) goes into `key` and its
+// place in the block into `where`. Returns the misses.
+inline int Recall(const std::uint64_t* remembered, std::uint8_t* bytes, int pixels,
+                  std::uint32_t* key, std::uint8_t* where) {
+  int misses = 0, j = 0;
+#if defined(__AVX2__)
+  const __m256i six = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);
+  const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
+  const __m256i toColour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                            1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i toBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
+                                           0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i inOrder = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+  const __m256i packed = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+  for (; j + 8 <= pixels; j += 8) {
+    std::uint8_t* p = bytes + 3 * j;
+    const __m256i lanes = _mm256_permutevar8x32_epi32(
+        _mm256_maskload_epi32(reinterpret_cast<const int*>(p), six), spread);
+    const __m256i keys =
+        _mm256_or_si256(_mm256_shuffle_epi8(lanes, toColour), _mm256_set1_epi32(1 << 24));
+    const __m256i slots = _mm256_srli_epi32(
+        _mm256_mullo_epi32(keys, _mm256_set1_epi32(static_cast<int>(0x9E3779B1u))),
+        32 - kRememberedBits);
+    const auto* table = reinterpret_cast<const long long*>(remembered);
+    const __m256 low =
+        _mm256_castsi256_ps(_mm256_i32gather_epi64(table, _mm256_castsi256_si128(slots), 8));
+    const __m256 high =
+        _mm256_castsi256_ps(_mm256_i32gather_epi64(table, _mm256_extracti128_si256(slots, 1), 8));
+    const __m256i tags = _mm256_permutevar8x32_epi32(
+        _mm256_castps_si256(_mm256_shuffle_ps(low, high, 0xDD)), inOrder);
+    const __m256i colours = _mm256_permutevar8x32_epi32(
+        _mm256_castps_si256(_mm256_shuffle_ps(low, high, 0x88)), inOrder);
+    _mm256_maskstore_epi32(
+        reinterpret_cast<int*>(p), six,
+        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(colours, toBytes), packed));
+    auto missed = static_cast<unsigned>(
+                      _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(tags, keys)))) ^
+                  0xFFu;
+    if (missed == 0) continue;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(key + j), keys);
+    for (; missed != 0; missed &= missed - 1) {
+      where[misses++] = static_cast<std::uint8_t>(j + __builtin_ctz(missed));
+    }
+  }
+#endif
+  for (; j < pixels; ++j) {
+    std::uint8_t* p = bytes + 3 * static_cast<std::size_t>(j);
+    key[j] = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | 1u << 24;
+    const std::uint64_t entry = remembered[SlotOf(key[j])];
+    where[misses] = static_cast<std::uint8_t>(j);
+    misses += (entry >> 32) != key[j];
+    p[0] = static_cast<std::uint8_t>(entry);
+    p[1] = static_cast<std::uint8_t>(entry >> 8);
+    p[2] = static_cast<std::uint8_t>(entry >> 16);
+  }
+  return misses;
+}
+
+// Each pixel (at most 64) whose colour this thread has met lately takes what
+// it became then; the rest are searched each against its own cell of 8, and
+// remembered. A picture of few colours, such as a smooth photograph, meets
+// the same ones again and again.
+inline void SearchRemembering(Index& index, Scratch& scratch, std::uint8_t* bytes, int pixels) {
+  std::uint64_t* remembered = scratch.remembered.get();
+  std::uint32_t key[64];
+  std::uint8_t where[64];
+  const int misses = Recall(remembered, bytes, pixels, key, where);
+  if (misses == 0) return;
+  std::uint8_t missed[64 * 3];
+  for (int m = 0; m < misses; ++m) {
+    const std::uint32_t k = key[where[m]];
+    missed[3 * m] = static_cast<std::uint8_t>(k);
+    missed[3 * m + 1] = static_cast<std::uint8_t>(k >> 8);
+    missed[3 * m + 2] = static_cast<std::uint8_t>(k >> 16);
+  }
+  SearchEachPixel<kFinest>(index, missed, misses);
+  for (int m = 0; m < misses; ++m) {
+    const std::uint8_t* found = missed + 3 * m;
+    std::memcpy(bytes + 3 * where[m], found, 3);
+    const std::uint32_t k = key[where[m]];
+    remembered[SlotOf(k)] = std::uint64_t{k} << 32 |
+                            static_cast<std::uint32_t>(found[0] | found[1] << 8 | found[2] << 16);
+  }
+}
+
 // One block the chosen way. `pixels` of them are the picture's.
 template <class K>
 void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
@@ -183,6 +275,10 @@ void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
   }
   if (way == kEachPixelSmallCells) {
     SearchEachPixel<kFinest>(*band.index, bytes, pixels);
+    return;
+  }
+  if (way == kRemembering) {
+    SearchRemembering(*band.index, *band.scratch, bytes, pixels);
     return;
   }
   const BlockList list = BoxList(*band.index, *band.scratch, bytes, pixels);
@@ -200,8 +296,18 @@ void Sweep(const Band& band) {
   Chooser& chooser = *band.chooser;
   const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
   const std::uint64_t window = kWindowBlocks * K::kBlock;
+  Way last = kWays;
   for (std::uint64_t k = 0; k < whole;) {
     const Way way = chooser.Next();
+    if (way == kRemembering && last != kRemembering) {
+      // Another way's pixels have pushed the remembered colours out of the
+      // caches, where looking them up one by one would find them slowly.
+      const char* table = reinterpret_cast<const char*>(band.scratch->remembered.get());
+      for (std::size_t line = 0; line < sizeof(std::uint64_t) << kRememberedBits; line += 64) {
+        __builtin_prefetch(table + line);
+      }
+    }
+    last = way;
     const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
     const double budget = chooser.Seconds(chooser.Cheapest()) *
                           static_cast<double>(band.pixelCount - k + band.ahead) / kTrialShare;
@@ -211,9 +317,12 @@ void Sweep(const Band& band) {
     // search them again if their cells had to be built: what the way costs
     // warm, which is what it would cost from then on. Building leaves more
     // behind than the time it is timed for (the clock itself, caches
-    // filled with lists), which would otherwise count against the way.
+    // filled with lists), which would otherwise count against the way. Not
+    // a way that remembers colours: searched again, every one would be
+    // remembered.
     std::uint8_t probe[kProbeBlocks * 64 * 3];
-    const std::uint64_t probed = way != kFull ? Min(end - k, kProbeBlocks * K::kBlock) : 0;
+    const bool probing = way != kFull && way != kRemembering;
+    const std::uint64_t probed = probing ? Min(end - k, kProbeBlocks * K::kBlock) : 0;
     std::memcpy(probe, band.pixels + 3 * k, static_cast<std::size_t>(3 * probed));
     const Clock::time_point start = Clock::now();
     const double building = BuildingSeconds();
