@@ -183,26 +183,27 @@ TEST_P(EveryKernel, KeepsTiesOnTheCornersOfCells) {
   }
 }
 
-// More colours than a thread remembers, met in order and then again in
-// another, each nearest a signature of its own red: where two share a place
-// in what is remembered, neither may take the other's replacement.
+// More colours than a thread remembers, over the whole cube, met in order
+// and then again in another, with signatures on a lattice that each give
+// their own colour: where two colours share a place in what is remembered,
+// neither may take the other's replacement.
 TEST_P(EveryKernel, TakesNoRememberedColourForAnother) {
-  Configuration config = reference::TableOf(256);
-  for (std::size_t i = 0; i < 256; ++i) {
-    const auto red = static_cast<std::int32_t>(i);
-    config.matchRed[i] = red;
-    config.matchGreen[i] = config.matchBlue[i] = 0;
-    config.replaceRed[i] = 255 - red;
-    config.replaceGreen[i] = red ^ 0x55;
-    config.replaceBlue[i] = red / 2;
+  Configuration config = reference::TableOf(512);
+  for (std::size_t i = 0; i < 512; ++i) {
+    const auto at = [&](std::size_t shift) {
+      return static_cast<std::int32_t>(i >> shift & 7) * 32 + 16;
+    };
+    config.matchRed[i] = config.replaceRed[i] = at(0);
+    config.matchGreen[i] = config.replaceGreen[i] = at(3);
+    config.matchBlue[i] = config.replaceBlue[i] = at(6);
   }
   std::string raster;
-  for (int round = 0; round < 2; ++round) {
-    for (int v = 0; v < 1 << 16; ++v) {
-      const int w = round == 0 ? v : v * 40503 % (1 << 16);
-      raster += static_cast<char>(w & 255);
-      raster += static_cast<char>(w >> 8 & 63);
-      raster += static_cast<char>(w >> 14 << 2);
+  for (unsigned round = 0; round < 2; ++round) {
+    for (unsigned v = 0; v < 1u << 16; ++v) {
+      const unsigned w = round == 0 ? v : v * 40503u % (1u << 16);
+      raster += static_cast<char>(w);
+      raster += static_cast<char>(w >> 8);
+      raster += static_cast<char>(w * 3 + (w >> 8) * 5);
     }
   }
   ExpectReferenceResult(raster, config);

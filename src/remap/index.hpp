@@ -118,7 +118,7 @@ struct Scratch {
   // (colour | 1 << 24) << 32 | replacement, or 0.
   std::unique_ptr<std::uint64_t[]> remembered;
 };
-constexpr int kRememberedBits = 15;
+constexpr int kRememberedBits = 14;
 
 // Returns false when memory is short.
 bool MakeScratch(const Signatures& all, Scratch& scratch);

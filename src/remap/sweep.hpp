@@ -297,21 +297,18 @@ void Sweep(const Band& band) {
   const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
   const std::uint64_t window = kWindowBlocks * K::kBlock;
   Way last = kWays;
+  double warming = 0;  // seconds a way that remembers colours took to fill them
   for (std::uint64_t k = 0; k < whole;) {
     const Way way = chooser.Next();
-    if (way == kRemembering && last != kRemembering) {
-      // Another way's pixels have pushed the remembered colours out of the
-      // caches, where looking them up one by one would find them slowly.
-      const char* table = reinterpret_cast<const char*>(band.scratch->remembered.get());
-      for (std::size_t line = 0; line < sizeof(std::uint64_t) << kRememberedBits; line += 64) {
-        __builtin_prefetch(table + line);
-      }
-    }
-    last = way;
     const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
+    // A way that remembers colours, tried after another, knows few of the
+    // picture's. Its first window only fills them, untimed; what it took
+    // counts as building, and makes the next trial wait.
+    const bool filling = way == kRemembering && trial && last != kRemembering;
+    last = way;
     const double budget = chooser.Seconds(chooser.Cheapest()) *
                           static_cast<double>(band.pixelCount - k + band.ahead) / kTrialShare;
-    const std::uint64_t span = trial ? window / kTrialFraction : window;
+    const std::uint64_t span = trial && !filling ? window / kTrialFraction : window;
     const std::uint64_t end = k + span < whole ? k + span : whole;
     // A window of a way that builds cells keeps its first blocks' pixels, to
     // search them again if their cells had to be built: what the way costs
@@ -335,6 +332,11 @@ void Sweep(const Band& band) {
       }
     }
     const std::chrono::duration<double> took = Clock::now() - start;
+    if (filling) {
+      warming = took.count();
+      k = b;
+      continue;
+    }
     const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
     double perPixel = (took.count() - built) / pixels;
     if (probed > 0 && built > took.count() / kProbeShare) {
@@ -352,7 +354,8 @@ void Sweep(const Band& band) {
         perPixel = round == 0 || seconds < perPixel ? seconds : perPixel;
       }
     }
-    chooser.Took(way, perPixel, built / pixels);
+    chooser.Took(way, perPixel, (built + warming) / pixels);
+    warming = 0;
     k = b;
   }
   if (whole < band.pixelCount) {
