@@ -38,9 +38,10 @@ namespace {
 constexpr std::uint64_t kWindowBlocks = 64;
 // A trial runs on this share of a window: enough for the clock.
 constexpr std::uint64_t kTrialFraction = 8;
-// Blocks a window that built cells searches again, warm, where building
-// took more than a kProbeShare share of the window: less leaves too little
-// behind to matter, and is the rule once a picture's cells are built.
+// Blocks a trial, or a window that built cells, searches again, warm: a
+// window that built for less than a kProbeShare share of its time leaves
+// too little behind to matter, and is the rule once a picture's cells are
+// built.
 constexpr std::uint64_t kProbeBlocks = 4;
 constexpr double kProbeShare = 8;
 
@@ -310,13 +311,14 @@ void Sweep(const Band& band) {
                           static_cast<double>(band.pixelCount - k + band.ahead) / kTrialShare;
     const std::uint64_t span = trial && !filling ? window / kTrialFraction : window;
     const std::uint64_t end = k + span < whole ? k + span : whole;
-    // A window of a way that builds cells keeps its first blocks' pixels, to
-    // search them again if their cells had to be built: what the way costs
-    // warm, which is what it would cost from then on. Building leaves more
-    // behind than the time it is timed for (the clock itself, caches
-    // filled with lists), which would otherwise count against the way. Not
-    // a way that remembers colours: searched again, every one would be
-    // remembered.
+    // A window of a way that searches cells keeps its first blocks' pixels,
+    // to search them again if it is a trial or its cells had to be built:
+    // what the way costs warm, which is what it would cost from then on. The
+    // way that ran before a trial has pushed the cells' lists out of the
+    // caches, which the trial would otherwise pay for, and building leaves
+    // more behind than the time it is timed for (the clock itself, caches
+    // filled with lists). Not a way that remembers colours: searched again,
+    // every one would be remembered.
     std::uint8_t probe[kProbeBlocks * 64 * 3];
     const bool probing = way != kFull && way != kRemembering;
     const std::uint64_t probed = probing ? Min(end - k, kProbeBlocks * K::kBlock) : 0;
@@ -339,7 +341,7 @@ void Sweep(const Band& band) {
     }
     const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
     double perPixel = (took.count() - built) / pixels;
-    if (probed > 0 && built > took.count() / kProbeShare) {
+    if (probed > 0 && (trial || built > took.count() / kProbeShare)) {
       // Twice, each time from the pixels as they were: the lesser time is the
       // one no interruption or first touch of a list has stretched.
       for (int round = 0; round < 2; ++round) {
