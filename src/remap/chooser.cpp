@@ -43,9 +43,11 @@ double Chooser::Seconds(Way way) const {
   return least;
 }
 
-void Chooser::Took(Way way, double perPixel, double building) {
+void Chooser::Took(Way way, double perPixel, double building, bool warm) {
   const Way cheapest = Cheapest();
+  if (warm_[way]) --timed_[way];
   recent_[way][timed_[way]++ % kRecent] = perPixel;
+  warm_[way] = warm;
   for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
   since_[way] = -kTrialShare * building;
 }

@@ -35,8 +35,10 @@ class Chooser {
   // only mean the thread was interrupted or shared its core: a way's time
   // is the least of its last few. Cells are built once, so they do not
   // count against a way, but they make its next trial wait as long as its
-  // search would.
-  void Took(Way way, double perPixel, double building);
+  // search would. A time taken `warm`, on pixels searched again, flatters
+  // the way: it holds only until the way's next window, timed as it comes,
+  // replaces it.
+  void Took(Way way, double perPixel, double building, bool warm);
 
   // The way with the shortest time; but the full search, which needs no
   // cells, unless another beats it by more than times jitter from window to
@@ -48,6 +50,7 @@ class Chooser {
   bool allowed_[kWays];
   double recent_[kWays][kRecent] = {};
   int timed_[kWays] = {};
+  bool warm_[kWays] = {};  // the way's last time was taken warm
   double since_[kWays] = {};  // the cheapest's time since each was last timed
 };
 

@@ -341,7 +341,8 @@ void Sweep(const Band& band) {
     }
     const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
     double perPixel = (took.count() - built) / pixels;
-    if (probed > 0 && (trial || built > took.count() / kProbeShare)) {
+    const bool warm = probed > 0 && (trial || built > took.count() / kProbeShare);
+    if (warm) {
       // Twice, each time from the pixels as they were: the lesser time is the
       // one no interruption or first touch of a list has stretched.
       for (int round = 0; round < 2; ++round) {
@@ -351,12 +352,12 @@ void Sweep(const Band& band) {
         for (std::uint64_t p = 0; p < probed; p += K::kBlock) {
           SearchBlock<K>(again + 3 * p, K::kBlock, way, band);
         }
-        const std::chrono::duration<double> warm = Clock::now() - from;
-        const double seconds = warm.count() / static_cast<double>(probed);
+        const std::chrono::duration<double> time = Clock::now() - from;
+        const double seconds = time.count() / static_cast<double>(probed);
         perPixel = round == 0 || seconds < perPixel ? seconds : perPixel;
       }
     }
-    chooser.Took(way, perPixel, (built + warming) / pixels);
+    chooser.Took(way, perPixel, (built + warming) / pixels, warm);
     warming = 0;
     k = b;
   }
