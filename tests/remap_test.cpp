@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "remap/chooser.hpp"
 #include "remap_reference.hpp"
 #include "test_inputs.hpp"
 
@@ -426,6 +427,48 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
     const reference::Scene scene = reference::MakeScene(c, ++seed);
     ExpectReferenceResult(scene.raster, scene.config);
   }
+}
+
+// Every way is timed once, the full search first; then the way with the
+// least of its last few times wins, but a time taken warm only until the
+// way's next window, and the full search unless another beats it by more
+// than jitter.
+TEST(Chooser, TakesTheWayWithTheLeastOfItsLatestTimes) {
+  using namespace remap;
+  Chooser fresh(SearchChoice::kMeasured, true);
+  for (int w = 0; w < kWays; ++w) {
+    ASSERT_EQ(fresh.Next(), w);
+    fresh.Took(static_cast<Way>(w), 1e-9 * (10 - w), 0, false);
+  }
+  EXPECT_EQ(fresh.Cheapest(), kRemembering);
+  struct Time {
+    Way way;
+    double ns;
+    bool warm;
+  };
+  const struct {
+    const char* name;
+    std::vector<Time> times;
+    Way cheapest;
+  } kCases[] = {
+      {"a slow window after a fast one",
+       {{kFull, 10, false}, {kEachPixelSmallCells, 5, false}, {kEachPixelSmallCells, 20, false}},
+       kEachPixelSmallCells},
+      {"a warm time alone",
+       {{kFull, 10, false}, {kEachPixelSmallCells, 2, true}},
+       kEachPixelSmallCells},
+      {"a warm time, then a window",
+       {{kFull, 10, false}, {kEachPixelSmallCells, 2, true}, {kEachPixelSmallCells, 20, false}},
+       kFull},
+      {"about as fast as the full search", {{kFull, 10, false}, {kBlockUnion, 9.5, false}}, kFull},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Chooser chooser(SearchChoice::kMeasured, true);
+    for (const Time& t : c.times) chooser.Took(t.way, 1e-9 * t.ns, 0, t.warm);
+    EXPECT_EQ(chooser.Cheapest(), c.cheapest);
+  }
+  EXPECT_EQ(Chooser(SearchChoice::kMeasured, false).Next(), kFull);
 }
 
 // The pass as the program runs it: the raster arrives in parts of any size,
