@@ -10,52 +10,88 @@
 // candidate that sets the bound is in it.
 #include "remap/index.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <initializer_list>
 #include <new>
+#include <thread>
 
 namespace remap {
 namespace {
 
-// Keeps, of `parent`, the candidates of the cell of `level` at cell
-// coordinates r, g, b, in the pool; or returns `parent` when it would keep
-// them all or the pool has no room. Called with the index locked.
-Span Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::int32_t g,
-              std::int32_t b) {
-  if (index.poolUsed + static_cast<std::size_t>(parent.count) > index.poolSize) return parent;
+// Tries for the lock before a thread sleeps on it: building a family of
+// cells takes microseconds, and being woken can take far longer.
+constexpr int kSpins = 1000;
+
+// The eight cells of `level` that make up the cell of `level - 1` at cell
+// coordinates r, g, b: each keeps, of the parent's candidates, those within
+// its bound, in the pool, or the parent's list itself when it would keep them
+// all or the pool has no room. A cell's candidates are found together with
+// its siblings': each signature is read once for all eight, and a
+// component's distance to one half of the parent serves the four cells on
+// that side. Writes the lists to `child`, in the order of their coordinates.
+// Called with the index locked.
+void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::int32_t g,
+              std::int32_t b, Span* child) {
+  const std::int32_t count = parent.count;
+  const auto n = static_cast<std::size_t>(count);
   const int shift = 8 - level;
-  const std::int32_t low[3] = {r << shift, g << shift, b << shift};
-  const std::int32_t size = (1 << shift) - 1;
+  const std::int32_t size = 1 << shift, last = size - 1;
   const Signatures& all = *index.all;
-  std::int32_t* near = index.near.get();
-  std::int32_t bound = INT32_MAX;
-  for (std::int32_t k = 0; k < parent.count; ++k) {
+  // Per component, each candidate's less the parent's lowest value; then per
+  // component and half of the parent, each candidate's smallest and largest
+  // squared distance to it along that component. Each loop is one a
+  // compiler can run several candidates at a time.
+  std::int32_t* d[3] = {index.near.get(), index.near.get() + n, index.near.get() + 2 * n};
+  std::int32_t* inside = index.near.get() + 3 * n;  // 6 of them
+  std::int32_t* across = inside + 6 * n;            // 6 of them
+  const std::int32_t low[3] = {r << (shift + 1), g << (shift + 1), b << (shift + 1)};
+  for (std::int32_t k = 0; k < count; ++k) {
     const std::int32_t i = parent.place[k];
-    std::int32_t nearest = 0, farthest = 0;
-    int c = 0;
-    for (const std::int32_t m : {all.red[i], all.green[i], all.blue[i]}) {
-      // The match component less the cell's lowest value.
-      // Without branches: which way a component lies is as good as random.
-      const std::int32_t d = m - low[c++];
-      const std::int32_t inside = std::max(std::max(-d, d - size), 0);
-      const std::int32_t across = std::max(d, size - d);
-      nearest += inside * inside;
-      farthest += across * across;
+    d[0][k] = all.red[i] - low[0];
+    d[1][k] = all.green[i] - low[1];
+    d[2][k] = all.blue[i] - low[2];
+  }
+  for (std::size_t c = 0; c < 3; ++c) {
+    for (std::size_t half = 0; half < 2; ++half) {
+      const std::int32_t* from = d[c];
+      std::int32_t* in = inside + (2 * c + half) * n;
+      std::int32_t* out = across + (2 * c + half) * n;
+      const std::int32_t first = half == 0 ? 0 : size;
+      for (std::int32_t k = 0; k < count; ++k) {
+        const std::int32_t e = from[k] - first;
+        const std::int32_t beyond = e - last > 0 ? e - last : 0;
+        const std::int32_t within = e < 0 ? -e : beyond;
+        const std::int32_t far = e > last - e ? e : last - e;
+        in[k] = within * within;
+        out[k] = far * far;
+      }
     }
-    near[k] = nearest;
-    bound = farthest < bound ? farthest : bound;
   }
-  std::int32_t* kept = index.pool.get() + index.poolUsed;
-  std::int32_t count = 0;
-  for (std::int32_t k = 0; k < parent.count; ++k) {
-    kept[count] = parent.place[k];
-    count += near[k] <= bound ? 1 : 0;
+  for (int c = 0; c < 8; ++c) {
+    const std::size_t h[3] = {static_cast<std::size_t>(c >> 2),
+                              static_cast<std::size_t>(c >> 1 & 1),
+                              static_cast<std::size_t>(c & 1)};
+    const std::int32_t *farR = across + h[0] * n, *farG = across + (2 + h[1]) * n,
+                       *farB = across + (4 + h[2]) * n;
+    std::int32_t bound = INT32_MAX;
+    for (std::int32_t k = 0; k < count; ++k) {
+      const std::int32_t farthest = farR[k] + farG[k] + farB[k];
+      bound = farthest < bound ? farthest : bound;
+    }
+    child[c] = parent;
+    if (index.poolUsed + n > index.poolSize) continue;
+    const std::int32_t *inR = inside + h[0] * n, *inG = inside + (2 + h[1]) * n,
+                       *inB = inside + (4 + h[2]) * n;
+    std::int32_t* kept = index.pool.get() + index.poolUsed;
+    std::int32_t keeps = 0;
+    for (std::int32_t k = 0; k < count; ++k) {
+      kept[keeps] = parent.place[k];
+      keeps += inR[k] + inG[k] + inB[k] <= bound ? 1 : 0;
+    }
+    if (keeps == count) continue;
+    index.poolUsed += static_cast<std::size_t>(keeps);
+    child[c] = {kept, keeps};
   }
-  if (count == parent.count) return parent;
-  index.poolUsed += static_cast<std::size_t>(count);
-  return {kept, count};
 }
 
 // Writes the quads of a cell of `level`, where there is room and every
@@ -82,20 +118,29 @@ void Quads(Index& index, const Span& span, int level, std::size_t cell) {
   index.quadPoolUsed += count;
 }
 
-// The cell of `level` at cell coordinates r, g, b, built with its parents
-// as needed. Called with the index locked.
+// The cell of `level` at cell coordinates r, g, b, built with its siblings
+// and its parents as needed. Called with the index locked.
 Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t b) {
   const std::int32_t side = 1 << level;
   const auto id = static_cast<std::size_t>((r * side + g) * side + b);
   const std::int32_t* built = index.list[level][id].load(std::memory_order_relaxed);
   if (built != nullptr) return {built, index.length[level][id]};
-  const Span span =
-      level == 0 ? Span{index.everyone.get(), index.all->count}
-                 : Narrowed(index, Build(index, level - 1, r >> 1, g >> 1, b >> 1), level, r, g, b);
-  if (index.quads[level]) Quads(index, span, level, id);
-  index.length[level][id] = span.count;
-  index.list[level][id].store(span.place, std::memory_order_release);
-  return span;
+  if (level == 0) {
+    index.length[0][0] = index.all->count;
+    index.list[0][0].store(index.everyone.get(), std::memory_order_release);
+    return {index.everyone.get(), index.all->count};
+  }
+  const Span parent = Build(index, level - 1, r >> 1, g >> 1, b >> 1);
+  Span child[8];
+  Narrowed(index, parent, level, r >> 1, g >> 1, b >> 1, child);
+  for (int c = 0; c < 8; ++c) {
+    const auto sibling = static_cast<std::size_t>(
+        (((r & ~1) | c >> 2) * side + ((g & ~1) | (c >> 1 & 1))) * side + ((b & ~1) | (c & 1)));
+    if (index.quads[level]) Quads(index, child[c], level, sibling);
+    index.length[level][sibling] = child[c].count;
+    index.list[level][sibling].store(child[c].place, std::memory_order_release);
+  }
+  return {index.list[level][id].load(std::memory_order_relaxed), index.length[level][id]};
 }
 
 // Makes `places` (ascending, at least one) the searchable list.
@@ -172,7 +217,7 @@ bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index) {
   // A third for the lists, the rest for the quads.
   index.poolSize = poolBytes / 3 / sizeof(std::int32_t);
   index.quadPoolSize = (poolBytes - poolBytes / 3) / sizeof(Quad);
-  if (!Reserve(index.everyone, count) || !Reserve(index.near, count) ||
+  if (!Reserve(index.everyone, count) || !Reserve(index.near, 15 * count) ||
       !Reserve(index.pool, index.poolSize) || !Reserve(index.quadPool, index.quadPoolSize)) {
     return false;
   }
@@ -192,7 +237,15 @@ Span Candidates(Index& index, int level, std::int32_t cell) {
   if (built != nullptr) return {built, index.length[level][id]};
   const std::int32_t mask = (1 << level) - 1;
   const auto start = std::chrono::steady_clock::now();
-  const std::lock_guard<std::mutex> lock(index.building);
+  std::unique_lock<std::mutex> lock(index.building, std::try_to_lock);
+  for (int spin = 0; !lock.owns_lock(); ++spin) {
+    if (spin == kSpins) {
+      lock.lock();
+    } else {
+      std::this_thread::yield();
+      lock.try_lock();
+    }
+  }
   const Span span = Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   buildingSeconds += took.count();

@@ -2,8 +2,8 @@
 // nearest to a colour in it: a pixel needs only its cell's list, and a block
 // of pixels the union of its cells' lists, kept in command-line order so
 // that ties still go to the earliest. Cells are built as pixels reach them,
-// each from the cell twice its size around it, in memory taken once and
-// shared by every thread.
+// eight at a time from the cell twice their size around them, in memory
+// taken once and shared by every thread.
 #pragma once
 
 #include <atomic>
@@ -68,7 +68,7 @@ struct Index {
   // every signature theirs would.
   std::unique_ptr<std::int32_t[]> pool;
   std::size_t poolSize = 0, poolUsed = 0;
-  std::unique_ptr<std::int32_t[]> near;  // scratch while a cell is built
+  std::unique_ptr<std::int32_t[]> near;  // scratch while cells are built
   // Per cell of the two finest levels, once built: where its quads start in
   // their pool, and (in the low bits) how many there are; 0 until then.
   std::unique_ptr<std::atomic<std::uint64_t>[]> quads[kLevels];
