@@ -432,7 +432,7 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
 // Every way is timed once, the full search first; a time taken warm holds
 // only until the way's next window, and the full search stays unless
 // another beats it by more than jitter.
-TEST(Chooser, TimesEveryWayAndTakesAWarmTimeOnlyUntilTheNextWindow) {
+TEST(Chooser, TimesEveryWaySettlesAfterAWarmTrialAndTakesAWarmTimeOnlyUntilTheNextWindow) {
   using namespace remap;
   Chooser chooser(SearchChoice::kMeasured, true);
   for (int w = 0; w < kWays; ++w) {
@@ -440,8 +440,17 @@ TEST(Chooser, TimesEveryWayAndTakesAWarmTimeOnlyUntilTheNextWindow) {
     chooser.Took(static_cast<Way>(w), 10e-9, 0, false);
   }
   EXPECT_EQ(chooser.Cheapest(), kFull);
+  // A warm trial that does not make its way the cheapest leaves nothing to settle.
+  chooser.Took(kBlockUnion, 9.5e-9, 0, true);
+  EXPECT_FALSE(chooser.Settling(kBlockUnion));
+  // One that does: the way's windows settle, untimed, for kSettlePixels pixels.
   chooser.Took(kEachPixelSmallCells, 2e-9, 0, true);
   EXPECT_EQ(chooser.Cheapest(), kEachPixelSmallCells);
+  chooser.Settled(kSettlePixels - 1);
+  EXPECT_TRUE(chooser.Settling(kEachPixelSmallCells));
+  EXPECT_FALSE(chooser.Settling(kFull));
+  chooser.Settled(1);
+  EXPECT_FALSE(chooser.Settling(kEachPixelSmallCells));
   chooser.Took(kEachPixelSmallCells, 20e-9, 0, false);
   EXPECT_EQ(chooser.Cheapest(), kFull);
 }

@@ -50,6 +50,8 @@ void Chooser::Took(Way way, double perPixel, double building, bool warm) {
   warm_[way] = warm;
   for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
   since_[way] = -kTrialShare * building;
+  adopted_ = warm && way != cheapest && Timed(cheapest) && Cheapest() == way ? way : kWays;
+  settled_ = 0;
 }
 
 Way Chooser::Cheapest() const {

@@ -3,6 +3,8 @@
 // thread, kept from one part of a picture to the next.
 #pragma once
 
+#include <cstdint>
+
 #include "remap.hpp"
 
 namespace remap {
@@ -14,6 +16,10 @@ enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kReme
 // many times as long as the other was last seen to take: trying costs at
 // most a share this small, however the two compare.
 constexpr double kTrialShare = 32;
+// Pixels a way settles for once a trial taken warm has made it the
+// cheapest: as many as there are cells of 8, which a picture of
+// noise takes to reach each about once.
+constexpr std::uint64_t kSettlePixels = std::uint64_t{1} << 15;
 
 class Chooser {
  public:
@@ -40,6 +46,13 @@ class Chooser {
   // replaces it.
   void Took(Way way, double perPixel, double building, bool warm);
 
+  // A way that a trial, timed warm, made the cheapest finds what it reads
+  // out of the caches: the way before it had them to itself. Its windows
+  // settle, untimed, until they have searched kSettlePixels pixels; then
+  // its first timed window replaces the warm time.
+  bool Settling(Way way) const { return way == adopted_ && settled_ < kSettlePixels; }
+  void Settled(std::uint64_t pixels) { settled_ += pixels; }
+
   // The way with the shortest time; but the full search, which needs no
   // cells, unless another beats it by more than times jitter from window to
   // window: two ways about as fast would otherwise take turns.
@@ -50,8 +63,10 @@ class Chooser {
   bool allowed_[kWays];
   double recent_[kWays][kRecent] = {};
   int timed_[kWays] = {};
-  bool warm_[kWays] = {};  // the way's last time was taken warm
+  bool warm_[kWays] = {};     // the way's last time was taken warm
   double since_[kWays] = {};  // the cheapest's time since each was last timed
+  Way adopted_ = kWays;       // settling, after a trial timed warm
+  std::uint64_t settled_ = 0;
 };
 
 }  // namespace remap

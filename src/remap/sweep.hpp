@@ -298,7 +298,7 @@ void Sweep(const Band& band) {
   const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
   const std::uint64_t window = kWindowBlocks * K::kBlock;
   Way last = kWays;
-  double warming = 0;  // seconds a way that remembers colours took to fill them
+  double warming = 0;  // seconds a way took to fill its table or settle
   for (std::uint64_t k = 0; k < whole;) {
     const Way way = chooser.Next();
     const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
@@ -306,6 +306,10 @@ void Sweep(const Band& band) {
     // picture's. Its first window only fills them, untimed; what it took
     // counts as building, and makes the next trial wait.
     const bool filling = way == kRemembering && trial && last != kRemembering;
+    // A way that a warm trial made the cheapest finds its cells out of the
+    // caches: its windows settle, untimed, and what they took counts as
+    // building.
+    const bool settling = !trial && chooser.Settling(way);
     last = way;
     const double budget = chooser.Seconds(chooser.Cheapest()) *
                           static_cast<double>(band.pixelCount - k + band.ahead) / kTrialShare;
@@ -334,8 +338,9 @@ void Sweep(const Band& band) {
       }
     }
     const std::chrono::duration<double> took = Clock::now() - start;
-    if (filling) {
-      warming = took.count();
+    if (filling || settling) {
+      warming += took.count();
+      if (settling) chooser.Settled(b - k);
       k = b;
       continue;
     }
