@@ -418,6 +418,10 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
       {PaletteKind::kSnapped, PictureKind::kNoise, 4096, 259, 17},
       {PaletteKind::kSpread, PictureKind::kLastOdd, 300, 640, 20},
       {PaletteKind::kSnapped, PictureKind::kLastOdd, 2000, 640, 20},
+      // More candidates than the index has room for, and cells with more
+      // than a key can tell apart.
+      {PaletteKind::kSpread, PictureKind::kNoise, 100000, 23, 13},
+      {PaletteKind::kClustered, PictureKind::kExact, 30000, 21, 19},
   };
   unsigned seed = 0;
   for (const reference::SceneKind& c : cases) {

@@ -95,11 +95,15 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
 }
 
 // Writes the quads of a cell of `level`, where there is room and every
-// place fits in a key. Called with the index locked.
+// place fits in a key; else marks it as having none. Called with the index
+// locked.
 void Quads(Index& index, const Span& span, int level, std::size_t cell) {
   const auto count = static_cast<std::size_t>((span.count + kQuad - 1) / kQuad);
-  static_assert(((1 << kPlaceBits) + kQuad - 1) / kQuad < (1 << kQuadCountBits), "counts fit");
-  if (span.count >= (1 << kPlaceBits) || index.quadPoolUsed + count > index.quadPoolSize) return;
+  static_assert(((1 << kPlaceBits) + kQuad - 1) / kQuad < kNoQuads, "counts fit");
+  if (span.count >= (1 << kPlaceBits) || index.quadPoolUsed + count > index.quadPoolSize) {
+    index.quads[level][cell].store(kNoQuads, std::memory_order_release);
+    return;
+  }
   Quad* quads = index.quadPool.get() + index.quadPoolUsed;
   const Signatures& all = *index.all;
   for (std::int32_t k = 0; k < static_cast<std::int32_t>(count) * kQuad; ++k) {
@@ -119,26 +123,37 @@ void Quads(Index& index, const Span& span, int level, std::size_t cell) {
 }
 
 // The cell of `level` at cell coordinates r, g, b, built with its siblings
-// and its parents as needed. Called with the index locked.
-Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t b) {
+// and its parents as needed; and with `quads`, their quads too, which only
+// a search of each pixel in cells of this level needs. Called with the index
+// locked.
+Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t b, bool quads) {
   const std::int32_t side = 1 << level;
   const auto id = static_cast<std::size_t>((r * side + g) * side + b);
-  const std::int32_t* built = index.list[level][id].load(std::memory_order_relaxed);
-  if (built != nullptr) return {built, index.length[level][id]};
-  if (level == 0) {
+  const auto sibling = [&](int c) {
+    return static_cast<std::size_t>(
+        (((r & ~1) | c >> 2) * side + ((g & ~1) | (c >> 1 & 1))) * side + ((b & ~1) | (c & 1)));
+  };
+  if (index.list[level][id].load(std::memory_order_relaxed) != nullptr) {
+    // Built, if perhaps without its quads.
+  } else if (level == 0) {
     index.length[0][0] = index.all->count;
     index.list[0][0].store(index.everyone.get(), std::memory_order_release);
-    return {index.everyone.get(), index.all->count};
+  } else {
+    const Span parent = Build(index, level - 1, r >> 1, g >> 1, b >> 1, false);
+    Span child[8];
+    Narrowed(index, parent, level, r >> 1, g >> 1, b >> 1, child);
+    for (int c = 0; c < 8; ++c) {
+      index.length[level][sibling(c)] = child[c].count;
+      index.list[level][sibling(c)].store(child[c].place, std::memory_order_release);
+    }
   }
-  const Span parent = Build(index, level - 1, r >> 1, g >> 1, b >> 1);
-  Span child[8];
-  Narrowed(index, parent, level, r >> 1, g >> 1, b >> 1, child);
-  for (int c = 0; c < 8; ++c) {
-    const auto sibling = static_cast<std::size_t>(
-        (((r & ~1) | c >> 2) * side + ((g & ~1) | (c >> 1 & 1))) * side + ((b & ~1) | (c & 1)));
-    if (index.quads[level]) Quads(index, child[c], level, sibling);
-    index.length[level][sibling] = child[c].count;
-    index.list[level][sibling].store(child[c].place, std::memory_order_release);
+  if (quads && index.quads[level] && index.quads[level][id].load(std::memory_order_relaxed) == 0) {
+    for (int c = 0; c < 8; ++c) {
+      const std::size_t each = sibling(c);
+      Quads(index,
+            {index.list[level][each].load(std::memory_order_relaxed), index.length[level][each]},
+            level, each);
+    }
   }
   return {index.list[level][id].load(std::memory_order_relaxed), index.length[level][id]};
 }
@@ -231,10 +246,13 @@ thread_local double buildingSeconds = 0;
 
 double BuildingSeconds() { return buildingSeconds; }
 
-Span Candidates(Index& index, int level, std::int32_t cell) {
+Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
   const auto id = static_cast<std::size_t>(cell);
   const std::int32_t* built = index.list[level][id].load(std::memory_order_acquire);
-  if (built != nullptr) return {built, index.length[level][id]};
+  if (built != nullptr && (!quads || !index.quads[level] ||
+                           index.quads[level][id].load(std::memory_order_relaxed) != 0)) {
+    return {built, index.length[level][id]};
+  }
   const std::int32_t mask = (1 << level) - 1;
   const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(index.building, std::try_to_lock);
@@ -246,17 +264,19 @@ Span Candidates(Index& index, int level, std::int32_t cell) {
       lock.try_lock();
     }
   }
-  const Span span = Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask);
+  const Span span =
+      Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask, quads);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   buildingSeconds += took.count();
   return span;
 }
 
 CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell) {
-  const Span span = Candidates(index, level, cell);
+  const Span span = Candidates(index, level, cell, true);
   const std::uint64_t quads =
       index.quads[level][static_cast<std::size_t>(cell)].load(std::memory_order_acquire);
-  const auto count = static_cast<std::int32_t>(quads & ((1 << kQuadCountBits) - 1));
+  const auto count = static_cast<std::int32_t>(quads & kQuadCountMask);
+  if (count == kNoQuads) return {nullptr, 0, span};
   return {index.quadPool.get() + (quads >> kQuadCountBits), count, span};
 }
 
@@ -321,7 +341,7 @@ BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int
       for (int b = 0; b <= extent(2); ++b) {
         const std::int32_t cell = ((low[0] >> shift) + r) << (2 * level) |
                                   ((low[1] >> shift) + g) << level | ((low[2] >> shift) + b);
-        lists[listCount] = Candidates(index, level, cell);
+        lists[listCount] = Candidates(index, level, cell, false);
         together += lists[listCount++].count;
       }
     }

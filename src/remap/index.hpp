@@ -69,8 +69,8 @@ struct Index {
   std::unique_ptr<std::int32_t[]> pool;
   std::size_t poolSize = 0, poolUsed = 0;
   std::unique_ptr<std::int32_t[]> near;  // scratch while cells are built
-  // Per cell of the two finest levels, once built: where its quads start in
-  // their pool, and (in the low bits) how many there are; 0 until then.
+  // Per cell of the two finest levels, its entry for the search of each
+  // pixel (below), made once such a search reaches the cell.
   std::unique_ptr<std::atomic<std::uint64_t>[]> quads[kLevels];
   std::unique_ptr<Quad[]> quadPool;
   std::size_t quadPoolSize = 0, quadPoolUsed = 0;
@@ -81,9 +81,9 @@ struct Index {
 // Returns false, leaving an index not to be used, when memory is short.
 bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index);
 
-// The signatures that can be nearest to a colour of a cell of `level`.
-// Safe to call from any thread.
-Span Candidates(Index& index, int level, std::int32_t cell);
+// The signatures that can be nearest to a colour of a cell of `level`; and
+// with `quads`, the cell's quads built too. Safe to call from any thread.
+Span Candidates(Index& index, int level, std::int32_t cell, bool quads);
 
 // The time this thread has spent building cells (and waiting to), which a
 // picture pays once: what a search costs a pixel is the rest.
@@ -91,13 +91,18 @@ double BuildingSeconds();
 
 // The same for a cell of one of the two finest levels, as quads where it
 // has them. Safe to call from any thread.
+// A cell's entry in index.quads: where its quads start in their pool, then
+// (in the low bits) how many there are; 0 until they are built, and
+// kNoQuads for a cell that has none.
 constexpr int kQuadCountBits = 16;
+constexpr std::uint64_t kQuadCountMask = (1 << kQuadCountBits) - 1;
+constexpr std::int32_t kNoQuads = kQuadCountMask;
 CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell);
 // The same, given what the cell's entry in index.quads held (loaded with
 // acquire): built at once unless it was.
 inline CellCandidates QuadsFound(Index& index, int level, std::int32_t cell, std::uint64_t quads) {
-  const auto count = static_cast<std::int32_t>(quads & ((1 << kQuadCountBits) - 1));
-  if (count == 0) return BuildCandidates(index, level, cell);
+  const auto count = static_cast<std::int32_t>(quads & kQuadCountMask);
+  if (count == 0 || count == kNoQuads) return BuildCandidates(index, level, cell);
   return {index.quadPool.get() + (quads >> kQuadCountBits), count, {nullptr, 0}};
 }
 
