@@ -1,13 +1,14 @@
 #include "config/configuration.hpp"
 
-#include "platform/platform.hpp"
-
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "scratch_dir.hpp"
 #include "test_inputs.hpp"
 
@@ -116,6 +117,40 @@ TEST(Configure, ReadsCountAndSignatures) {
               c.first);
     EXPECT_EQ(config.input, stdin);
     EXPECT_EQ(config.output, stdout);
+    Deconfigure(config);
+  }
+}
+
+// Signatures in the usual form and near misses of it (a character changed,
+// the text cut short or run on), read as the scan format reads them.
+TEST(Configure, ReadsSignaturesAsTheScanFormatDoes) {
+  std::mt19937 random(11);
+  const std::string alphabet = "0123456789abcdefABCDEFgx#:+- ";
+  test::ScratchDir dir;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = "#";
+    for (int k = 0; k < 14; ++k)
+      text += k == 6 ? ':' : k == 7 ? '#' : "0123456789abcdefABCDEF"[random() % 22];
+    for (int change = static_cast<int>(random() % 3); change > 0; --change) {
+      text[random() % text.size()] = alphabet[random() % alphabet.size()];
+    }
+    if (random() % 4 == 0) text.resize(random() % text.size());
+    if (random() % 4 == 0) text += alphabet[random() % alphabet.size()];
+    SCOPED_TRACE(text);
+    unsigned int c[6];
+    const bool scans = std::sscanf(text.c_str(), "#%02x%02x%02x:#%02x%02x%02x", &c[0], &c[1], &c[2],
+                                   &c[3], &c[4], &c[5]) == 6;
+    Configuration config;
+    const Outcome outcome = ConfigureWith({"1", text}, config, dir);
+    ASSERT_EQ(outcome.result == 0, scans);
+    if (!scans) continue;
+    EXPECT_EQ((std::vector<std::int32_t>{config.matchRed[0], config.matchGreen[0],
+                                         config.matchBlue[0], config.replaceRed[0],
+                                         config.replaceGreen[0], config.replaceBlue[0]}),
+              (std::vector<std::int32_t>{
+                  static_cast<std::int32_t>(c[0]), static_cast<std::int32_t>(c[1]),
+                  static_cast<std::int32_t>(c[2]), static_cast<std::int32_t>(c[3]),
+                  static_cast<std::int32_t>(c[4]), static_cast<std::int32_t>(c[5])}));
     Deconfigure(config);
   }
 }
