@@ -28,15 +28,23 @@ constexpr int kSpins = 1000;
 // all or the pool has no room. A cell's candidates are found together with
 // its siblings': each signature is read once for all eight, and a
 // component's distance to one half of the parent serves the four cells on
-// that side. Writes the lists to `child`, in the order of their coordinates.
-// Called with the index locked.
+// that side. Writes the lists of those `wanted` to `child`, in the order of
+// their coordinates. Called with the index locked.
 void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::int32_t g,
-              std::int32_t b, Span* child) {
+              std::int32_t b, const bool* wanted, Span* child) {
   const std::int32_t count = parent.count;
   const auto n = static_cast<std::size_t>(count);
   const int shift = 8 - level;
   const std::int32_t size = 1 << shift, last = size - 1;
   const Signatures& all = *index.all;
+  for (int c = 0; c < 8; ++c) child[c] = parent;
+  if (index.poolUsed + n > index.poolSize) return;
+  // The halves of the parent, per component, that the cells wanted lie in.
+  bool half[3][2] = {};
+  for (int c = 0; c < 8; ++c) {
+    if (!wanted[c]) continue;
+    half[0][c >> 2] = half[1][c >> 1 & 1] = half[2][c & 1] = true;
+  }
   // Per component, each candidate's less the parent's lowest value; then per
   // component and half of the parent, each candidate's smallest and largest
   // squared distance to it along that component. Each loop is one a
@@ -52,11 +60,12 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
     d[2][k] = all.blue[i] - low[2];
   }
   for (std::size_t c = 0; c < 3; ++c) {
-    for (std::size_t half = 0; half < 2; ++half) {
+    for (std::size_t h = 0; h < 2; ++h) {
+      if (!half[c][h]) continue;
       const std::int32_t* from = d[c];
-      std::int32_t* in = inside + (2 * c + half) * n;
-      std::int32_t* out = across + (2 * c + half) * n;
-      const std::int32_t first = half == 0 ? 0 : size;
+      std::int32_t* in = inside + (2 * c + h) * n;
+      std::int32_t* out = across + (2 * c + h) * n;
+      const std::int32_t first = h == 0 ? 0 : size;
       for (std::int32_t k = 0; k < count; ++k) {
         const std::int32_t e = from[k] - first;
         const std::int32_t beyond = e - last > 0 ? e - last : 0;
@@ -68,6 +77,7 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
     }
   }
   for (int c = 0; c < 8; ++c) {
+    if (!wanted[c] || index.poolUsed + n > index.poolSize) continue;
     const std::size_t h[3] = {static_cast<std::size_t>(c >> 2),
                               static_cast<std::size_t>(c >> 1 & 1),
                               static_cast<std::size_t>(c & 1)};
@@ -78,8 +88,6 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
       const std::int32_t farthest = farR[k] + farG[k] + farB[k];
       bound = farthest < bound ? farthest : bound;
     }
-    child[c] = parent;
-    if (index.poolUsed + n > index.poolSize) continue;
     const std::int32_t *inR = inside + h[0] * n, *inG = inside + (2 + h[1]) * n,
                        *inB = inside + (4 + h[2]) * n;
     std::int32_t* kept = index.pool.get() + index.poolUsed;
@@ -140,19 +148,33 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
     index.list[0][0].store(index.everyone.get(), std::memory_order_release);
   } else {
     const Span parent = Build(index, level - 1, r >> 1, g >> 1, b >> 1, false);
-    Span child[8];
-    Narrowed(index, parent, level, r >> 1, g >> 1, b >> 1, child);
+    // The siblings not yet built come too while the pool is at most half
+    // full: then only the cell asked for, so that a picture reaching few of
+    // a family's cells leaves room for the cells it does reach.
+    const bool family = index.poolUsed <= index.poolSize / 2;
+    bool wanted[8];
     for (int c = 0; c < 8; ++c) {
+      wanted[c] = index.list[level][sibling(c)].load(std::memory_order_relaxed) == nullptr &&
+                  (family || sibling(c) == id);
+    }
+    Span child[8];
+    Narrowed(index, parent, level, r >> 1, g >> 1, b >> 1, wanted, child);
+    for (int c = 0; c < 8; ++c) {
+      if (!wanted[c]) continue;
       index.length[level][sibling(c)] = child[c].count;
       index.list[level][sibling(c)].store(child[c].place, std::memory_order_release);
     }
   }
   if (quads && index.quads[level] && index.quads[level][id].load(std::memory_order_relaxed) == 0) {
+    // The same for quads, of the siblings that are built.
+    const bool family = index.quadPoolUsed <= index.quadPoolSize / 2;
     for (int c = 0; c < 8; ++c) {
       const std::size_t each = sibling(c);
-      Quads(index,
-            {index.list[level][each].load(std::memory_order_relaxed), index.length[level][each]},
-            level, each);
+      const std::int32_t* list = index.list[level][each].load(std::memory_order_relaxed);
+      if (list != nullptr && index.quads[level][each].load(std::memory_order_relaxed) == 0 &&
+          (family || each == id)) {
+        Quads(index, {list, index.length[level][each]}, level, each);
+      }
     }
   }
   return {index.list[level][id].load(std::memory_order_relaxed), index.length[level][id]};
