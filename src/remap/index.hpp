@@ -2,8 +2,8 @@
 // nearest to a colour in it: a pixel needs only its cell's list, and a block
 // of pixels the union of its cells' lists, kept in command-line order so
 // that ties still go to the earliest. Cells are built as pixels reach them,
-// eight at a time from the cell twice their size around them, in memory
-// taken once and shared by every thread.
+// from the cell twice their size around them, eight at a time until half
+// the room is taken, in memory taken once and shared by every thread.
 #pragma once
 
 #include <atomic>
