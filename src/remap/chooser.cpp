@@ -52,6 +52,7 @@ void Chooser::Took(Way way, double perPixel, double building, bool warm) {
   since_[way] = -kTrialShare * building;
   adopted_ = warm && way != cheapest && Timed(cheapest) && Cheapest() == way ? way : kWays;
   settled_ = 0;
+  untimed_ = 0;
 }
 
 Way Chooser::Cheapest() const {

@@ -52,6 +52,11 @@ class Chooser {
   // its first timed window replaces the warm time.
   bool Settling(Way way) const { return way == adopted_ && settled_ < kSettlePixels; }
   void Settled(std::uint64_t pixels) { settled_ += pixels; }
+  // Windows that fill a table or settle are untimed; what they took counts
+  // as building in the next window timed, in this part of the picture or a
+  // later one.
+  void Untimed(double seconds) { untimed_ += seconds; }
+  double Untimed() const { return untimed_; }
 
   // The way with the shortest time; but the full search, which needs no
   // cells, unless another beats it by more than times jitter from window to
@@ -67,6 +72,7 @@ class Chooser {
   double since_[kWays] = {};  // the cheapest's time since each was last timed
   Way adopted_ = kWays;       // settling, after a trial timed warm
   std::uint64_t settled_ = 0;
+  double untimed_ = 0;  // seconds, since the last window timed
 };
 
 }  // namespace remap

@@ -298,7 +298,6 @@ void Sweep(const Band& band) {
   const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
   const std::uint64_t window = kWindowBlocks * K::kBlock;
   Way last = kWays;
-  double warming = 0;  // seconds a way took to fill its table or settle
   for (std::uint64_t k = 0; k < whole;) {
     const Way way = chooser.Next();
     const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
@@ -339,7 +338,7 @@ void Sweep(const Band& band) {
     }
     const std::chrono::duration<double> took = Clock::now() - start;
     if (filling || settling) {
-      warming += took.count();
+      chooser.Untimed(took.count());
       if (settling) chooser.Settled(b - k);
       k = b;
       continue;
@@ -364,8 +363,7 @@ void Sweep(const Band& band) {
         perPixel = round == 0 || seconds < perPixel ? seconds : perPixel;
       }
     }
-    chooser.Took(way, perPixel, (built + warming) / pixels, warm);
-    warming = 0;
+    chooser.Took(way, perPixel, (built + chooser.Untimed()) / pixels, warm);
     k = b;
   }
   if (whole < band.pixelCount) {
