@@ -347,11 +347,9 @@ void Sweep(const Band& band) {
     double perPixel = (took.count() - built) / pixels;
     const bool warm = probed > 0 && (trial || built > took.count() / kProbeShare);
     if (warm) {
-      // From the pixels as they were; a trial twice, and the lesser time is
-      // the one no interruption has stretched. A window that built is timed
-      // once: the next window replaces its time whatever it is.
-      const int rounds = trial ? 2 : 1;
-      for (int round = 0; round < rounds; ++round) {
+      // Twice, each time from the pixels as they were: the lesser time is the
+      // one no interruption or first touch of a list has stretched.
+      for (int round = 0; round < 2; ++round) {
         std::uint8_t again[sizeof probe];
         std::memcpy(again, probe, static_cast<std::size_t>(3 * probed));
         const Clock::time_point from = Clock::now();
