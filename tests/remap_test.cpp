@@ -450,6 +450,7 @@ TEST(Chooser, TimesEveryWaySettlesAfterAWarmTrialAndTakesAWarmTimeOnlyUntilTheNe
   // One that does: the way's windows settle, untimed, for kSettlePixels pixels.
   chooser.Took(kEachPixelSmallCells, 2e-9, 0, true);
   EXPECT_EQ(chooser.Cheapest(), kEachPixelSmallCells);
+  chooser.Took(kRemembering, 30e-9, 0, false);  // a trial of another way in between
   chooser.Settled(kSettlePixels - 1);
   EXPECT_TRUE(chooser.Settling(kEachPixelSmallCells));
   EXPECT_FALSE(chooser.Settling(kFull));

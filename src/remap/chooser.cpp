@@ -50,8 +50,14 @@ void Chooser::Took(Way way, double perPixel, double building, bool warm) {
   warm_[way] = warm;
   for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
   since_[way] = -kTrialShare * building;
-  adopted_ = warm && way != cheapest && Timed(cheapest) && Cheapest() == way ? way : kWays;
-  settled_ = 0;
+  // A trial of another way, or its first timing, leaves an adopted way to
+  // settle when it next runs; the adopted way's own timed window ends it.
+  if (warm && way != cheapest && Timed(cheapest) && Cheapest() == way) {
+    adopted_ = way;
+    settled_ = 0;
+  } else if (way == adopted_) {
+    adopted_ = kWays;
+  }
   untimed_ = 0;
 }
 
