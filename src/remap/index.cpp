@@ -102,6 +102,12 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
   }
 }
 
+// Whether the cell `id` of `level` is to get quads and has none yet, not
+// even the mark of a cell that cannot have them.
+bool LacksQuads(const Index& index, int level, std::size_t id) {
+  return index.quads[level] && index.quads[level][id].load(std::memory_order_relaxed) == 0;
+}
+
 // Writes the quads of a cell of `level`, where there is room and every
 // place fits in a key; else marks it as having none. Called with the index
 // locked.
@@ -141,12 +147,10 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
     return static_cast<std::size_t>(
         (((r & ~1) | c >> 2) * side + ((g & ~1) | (c >> 1 & 1))) * side + ((b & ~1) | (c & 1)));
   };
-  if (index.list[level][id].load(std::memory_order_relaxed) != nullptr) {
-    // Built, if perhaps without its quads.
-  } else if (level == 0) {
+  if (level == 0 && index.list[0][0].load(std::memory_order_relaxed) == nullptr) {
     index.length[0][0] = index.all->count;
     index.list[0][0].store(index.everyone.get(), std::memory_order_release);
-  } else {
+  } else if (index.list[level][id].load(std::memory_order_relaxed) == nullptr) {
     const Span parent = Build(index, level - 1, r >> 1, g >> 1, b >> 1, false);
     // The siblings not yet built come too while the pool is at most half
     // full: then only the cell asked for, so that a picture reaching few of
@@ -165,14 +169,13 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
       index.list[level][sibling(c)].store(child[c].place, std::memory_order_release);
     }
   }
-  if (quads && index.quads[level] && index.quads[level][id].load(std::memory_order_relaxed) == 0) {
+  if (quads && LacksQuads(index, level, id)) {
     // The same for quads, of the siblings that are built.
     const bool family = index.quadPoolUsed <= index.quadPoolSize / 2;
     for (int c = 0; c < 8; ++c) {
       const std::size_t each = sibling(c);
       const std::int32_t* list = index.list[level][each].load(std::memory_order_relaxed);
-      if (list != nullptr && index.quads[level][each].load(std::memory_order_relaxed) == 0 &&
-          (family || each == id)) {
+      if (list != nullptr && LacksQuads(index, level, each) && (family || each == id)) {
         Quads(index, {list, index.length[level][each]}, level, each);
       }
     }
@@ -271,8 +274,7 @@ double BuildingSeconds() { return buildingSeconds; }
 Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
   const auto id = static_cast<std::size_t>(cell);
   const std::int32_t* built = index.list[level][id].load(std::memory_order_acquire);
-  if (built != nullptr && (!quads || !index.quads[level] ||
-                           index.quads[level][id].load(std::memory_order_relaxed) != 0)) {
+  if (built != nullptr && !(quads && LacksQuads(index, level, id))) {
     return {built, index.length[level][id]};
   }
   const std::int32_t mask = (1 << level) - 1;

@@ -89,14 +89,15 @@ Span Candidates(Index& index, int level, std::int32_t cell, bool quads);
 // picture pays once: what a search costs a pixel is the rest.
 double BuildingSeconds();
 
-// The same for a cell of one of the two finest levels, as quads where it
-// has them. Safe to call from any thread.
 // A cell's entry in index.quads: where its quads start in their pool, then
 // (in the low bits) how many there are; 0 until they are built, and
 // kNoQuads for a cell that has none.
 constexpr int kQuadCountBits = 16;
 constexpr std::uint64_t kQuadCountMask = (1 << kQuadCountBits) - 1;
 constexpr std::int32_t kNoQuads = kQuadCountMask;
+
+// The candidates of a cell of one of the two finest levels, as quads where
+// it has them. Safe to call from any thread.
 CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell);
 // The same, given what the cell's entry in index.quads held (loaded with
 // acquire): built at once unless it was.
