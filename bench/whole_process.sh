@@ -2,7 +2,9 @@
 # Whole-process timing against cat, the floor of any copy from file to file:
 # deterministic pictures from make_sample (a smooth photo-like one, the same
 # with grain of its own, a finely textured one, uniform noise) at 4096 x 4096
-# and at widths that are no multiple of anything (4000 x 3000, 1920 x 1080);
+# and at widths that are no multiple of anything (4000 x 3000, 1920 x 1080),
+# and the finely textured one's own pixels laid out 1920 wide (1920 x 8738,
+# its last 256 pixels left out), which differs from it in the width alone;
 # remap with 1 signature (the practical floor of a filter that reads and
 # writes through user space) and with 8 to 4096 spread over the colour cube;
 # on every CPU the process may use and pinned to one (taskset -c 0). Each
@@ -25,9 +27,11 @@ for picture in smooth grain fine noise; do
 done
 build/make_sample 4000 3000 0 > "$work/smooth-4000x3000.ppm"
 build/make_sample 1920 1080 48 > "$work/fine-1920x1080.ppm"
+{ printf 'P6\n1920 8738\n255\n'; head -c $((17 + 1920 * 8738 * 3)) "$work/fine.ppm" | tail -c +18; } \
+  > "$work/fine@1920x8738.ppm"
 
 python3 - "$work" "$runs" "$(realpath build/remap)" "${BASE:-}" <<'PY'
-import os, platform, random, statistics, subprocess, sys, time
+import os, platform, random, re, statistics, subprocess, sys, time
 work, runs, remap, base = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
 out = f"{work}/out.ppm"
 
@@ -52,12 +56,11 @@ print(header)
 cases = [(p, n) for p in ("smooth", "grain", "fine", "noise") for n in (1, 8, 64, 256, 4096)]
 cases += [("smooth-4000x3000", n) for n in (256, 4096)]
 cases += [("fine-1920x1080", n) for n in (256, 4096)]
+cases += [("fine@1920x8738", n) for n in (256, 4096)]
 for picture, count in cases:
     image = f"{work}/{picture}.ppm"
-    pixels = 4096 * 4096
-    if "x" in picture:
-        w, h = picture.split("-")[1].split("x")
-        pixels = int(w) * int(h)
+    size = re.search(r"(\d+)x(\d+)$", picture)
+    pixels = int(size[1]) * int(size[2]) if size else 4096 * 4096
     sigs = signatures(count)
     for pin in ([], ["taskset", "-c", "0"]):
         times = {name: [] for name, _ in programs}

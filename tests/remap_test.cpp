@@ -460,6 +460,29 @@ TEST(Chooser, TimesEveryWaySettlesAfterAWarmTrialAndTakesAWarmTimeOnlyUntilTheNe
   EXPECT_EQ(chooser.Cheapest(), kFull);
 }
 
+// Settling after a warm trial costs what the way's next trial must wait
+// for: kTrialShare times as long, of the cheapest's time, even when the way
+// ran a while as the cheapest before it lost.
+TEST(Chooser, AWayThatSettledAndThenLostPaysForItsSettlingBeforeItsNextTrial) {
+  using namespace remap;
+  Chooser chooser(SearchChoice::kMeasured, true);
+  for (int w = 0; w < kWays; ++w) chooser.Took(static_cast<Way>(w), 10e-9, 0, false);
+  chooser.Took(kEachPixelSmallCells, 2e-9, 0, true);
+  chooser.Settled(kSettlePixels);
+  chooser.Took(kEachPixelSmallCells, 5e-9, 100e-9, false);  // settling counts as building
+  for (int window = 0; window < 8; ++window) chooser.Took(kEachPixelSmallCells, 50e-9, 0, false);
+  ASSERT_EQ(chooser.Cheapest(), kFull);
+  int windows = 0;
+  for (Way way = chooser.Next(); way != kEachPixelSmallCells; way = chooser.Next(), ++windows) {
+    chooser.Took(way, way == kFull ? 10e-9 : 1e-6, 0, false);
+  }
+  // It owes 32 times 100 ns, less the 4 windows of 50 ns it ran as the
+  // cheapest; then its trial waits for 32 times its own 50 ns: 460 windows
+  // of the full search at 10 ns, and a few trials of the other ways.
+  EXPECT_GE(windows, 460);
+  EXPECT_LT(windows, 520);
+}
+
 // The pass as the program runs it: the raster arrives in parts of any size,
 // and each part written must be final once AwaitReady lets it go, on one
 // thread and on several taking pieces as they arrive. A read abandoned

@@ -49,7 +49,17 @@ void Chooser::Took(Way way, double perPixel, double building, bool warm) {
   recent_[way][timed_[way]++ % kRecent] = perPixel;
   warm_[way] = warm;
   for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
-  since_[way] = -kTrialShare * building;
+  // A way's windows end what it owes, but those of a way that settled only
+  // once it has paid: it may run a while as the cheapest before it loses,
+  // and then its settling must still make its next trial wait.
+  if (way != owing_ || since_[way] >= 0) {
+    since_[way] = -kTrialShare * building;
+    if (way == adopted_) {
+      owing_ = way;
+    } else if (way == owing_) {
+      owing_ = kWays;
+    }
+  }
   // A trial of another way, or its first timing, leaves an adopted way to
   // settle when it next runs; the adopted way's own timed window ends it.
   if (warm && way != cheapest && Timed(cheapest) && Cheapest() == way) {

@@ -49,7 +49,8 @@ class Chooser {
   // A way that a trial, timed warm, made the cheapest finds what it reads
   // out of the caches: the way before it had them to itself. Its windows
   // settle, untimed, until they have searched kSettlePixels pixels; then
-  // its first timed window replaces the warm time.
+  // its first timed window replaces the warm time, and what settling took
+  // makes its next trial wait even if it runs a while as the cheapest.
   bool Settling(Way way) const { return way == adopted_ && settled_ < kSettlePixels; }
   void Settled(std::uint64_t pixels) { settled_ += pixels; }
   // Windows that fill a table or settle are untimed; what they took counts
@@ -71,6 +72,7 @@ class Chooser {
   bool warm_[kWays] = {};     // the way's last time was taken warm
   double since_[kWays] = {};  // the cheapest's time since each was last timed
   Way adopted_ = kWays;       // settling, after a trial timed warm
+  Way owing_ = kWays;         // settled, and still paying for it
   std::uint64_t settled_ = 0;
   double untimed_ = 0;  // seconds, since the last window timed
 };

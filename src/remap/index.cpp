@@ -10,6 +10,10 @@
 // candidate that sets the bound is in it.
 #include "remap/index.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -21,6 +25,50 @@ namespace {
 // Tries for the lock before a thread sleeps on it: building a family of
 // cells takes microseconds, and being woken can take far longer.
 constexpr int kSpins = 1000;
+
+// Writes to `kept`, in order, the places of those of `count` candidates
+// whose squared distance to a cell, the sum of `inR`, `inG` and `inB`, is
+// at most `bound`; returns how many. Four candidates are taken at a time:
+// which of them stay makes one number, and all four slots from the next
+// free one are written with the places a table gives for it, so that no
+// branch waits on a comparison. Writes no further than `count` slots.
+std::int32_t Kept(const std::int32_t* place, const std::int32_t* inR, const std::int32_t* inG,
+                  const std::int32_t* inB, std::int32_t count, std::int32_t bound,
+                  std::int32_t* kept) {
+  // Per set of those that stay (a bit each): where each stays from; and,
+  // four bits each, how many stay, which is not read from memory: the next
+  // four slots depend on it.
+  static constexpr std::uint8_t kFrom[16][4] = {
+      {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0},
+      {1, 2, 0, 0}, {0, 1, 2, 0}, {3, 0, 0, 0}, {0, 3, 0, 0}, {1, 3, 0, 0}, {0, 1, 3, 0},
+      {2, 3, 0, 0}, {0, 2, 3, 0}, {1, 2, 3, 0}, {0, 1, 2, 3}};
+  constexpr std::uint64_t kStaying = 0x4332322132212110;
+  std::int32_t keeps = 0, k = 0;
+  for (; k + 4 <= count; k += 4) {
+#if defined(__SSE2__)
+    const auto load = [k](const std::int32_t* v) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + k));
+    };
+    const __m128i sum = _mm_add_epi32(_mm_add_epi32(load(inR), load(inG)), load(inB));
+    const auto stay = static_cast<unsigned>(_mm_movemask_ps(
+                          _mm_castsi128_ps(_mm_cmpgt_epi32(sum, _mm_set1_epi32(bound))))) ^
+                      15u;
+#else
+    unsigned stay = 0;
+    for (int j = 0; j < 4; ++j) {
+      stay |= (inR[k + j] + inG[k + j] + inB[k + j] <= bound ? 1u : 0u) << j;
+    }
+#endif
+    const std::uint8_t* from = kFrom[stay];
+    for (int j = 0; j < 4; ++j) kept[keeps + j] = place[k + from[j]];
+    keeps += static_cast<std::int32_t>(kStaying >> (4 * stay) & 15);
+  }
+  for (; k < count; ++k) {
+    kept[keeps] = place[k];
+    keeps += inR[k] + inG[k] + inB[k] <= bound ? 1 : 0;
+  }
+  return keeps;
+}
 
 // The eight cells of `level` that make up the cell of `level - 1` at cell
 // coordinates r, g, b: each keeps, of the parent's candidates, those within
@@ -91,11 +139,7 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
     const std::int32_t *inR = inside + h[0] * n, *inG = inside + (2 + h[1]) * n,
                        *inB = inside + (4 + h[2]) * n;
     std::int32_t* kept = index.pool.get() + index.poolUsed;
-    std::int32_t keeps = 0;
-    for (std::int32_t k = 0; k < count; ++k) {
-      kept[keeps] = parent.place[k];
-      keeps += inR[k] + inG[k] + inB[k] <= bound ? 1 : 0;
-    }
+    const std::int32_t keeps = Kept(parent.place, inR, inG, inB, count, bound, kept);
     if (keeps == count) continue;
     index.poolUsed += static_cast<std::size_t>(keeps);
     child[c] = {kept, keeps};
