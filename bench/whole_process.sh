@@ -2,9 +2,9 @@
 # Whole-process timing against cat, the floor of any copy from file to file:
 # deterministic pictures from make_sample (a smooth photo-like one, the same
 # with grain of its own, a finely textured one, uniform noise) at 4096 x 4096
-# and at widths that are no multiple of anything (4000 x 3000, 1920 x 1080),
-# and the finely textured one's own pixels laid out 1920 wide (1920 x 8738,
-# its last 256 pixels left out), which differs from it in the width alone;
+# and crops of them at widths that are no multiple of anything (4000 x 3000,
+# 1920 x 1080), and the finely textured one's own pixels laid out 1920 wide
+# (1920 x 8738), which differs from it in the width alone;
 # remap with 1 signature (the practical floor of a filter that reads and
 # writes through user space) and with 8 to 4096 spread over the colour cube;
 # on every CPU the process may use and pinned to one (taskset -c 0). Each
@@ -25,10 +25,24 @@ declare -A texture=([smooth]=0 [grain]=16 [fine]=48 [noise]=noise)
 for picture in smooth grain fine noise; do
   build/make_sample 4096 4096 "${texture[$picture]}" > "$work/$picture.ppm"
 done
-build/make_sample 4000 3000 0 > "$work/smooth-4000x3000.ppm"
-build/make_sample 1920 1080 48 > "$work/fine-1920x1080.ppm"
-{ printf 'P6\n1920 8738\n255\n'; head -c $((17 + 1920 * 8738 * 3)) "$work/fine.ppm" | tail -c +18; } \
-  > "$work/fine@1920x8738.ppm"
+# Crops from the top left of two of them: the same scene at other sizes.
+# And the finely textured one's own pixels laid out 1920 wide (its last 256
+# left out): the same pixels at another width.
+python3 - "$work" <<'PY'
+import sys
+work = sys.argv[1]
+def raster(name):
+    with open(f"{work}/{name}.ppm", "rb") as f:
+        return f.read()[len(b"P6\n4096 4096\n255\n"):]
+def write(name, width, height, pixels):
+    with open(f"{work}/{name}.ppm", "wb") as f:
+        f.write(b"P6\n%d %d\n255\n" % (width, height) + pixels)
+for name, width, height in (("smooth", 4000, 3000), ("fine", 1920, 1080)):
+    whole = raster(name)
+    rows = (whole[y * 4096 * 3:(y * 4096 + width) * 3] for y in range(height))
+    write(f"{name}-{width}x{height}", width, height, b"".join(rows))
+write("fine@1920x8738", 1920, 8738, raster("fine")[:1920 * 8738 * 3])
+PY
 
 python3 - "$work" "$runs" "$(realpath build/remap)" "${BASE:-}" <<'PY'
 import os, platform, random, re, statistics, subprocess, sys, time
