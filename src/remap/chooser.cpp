@@ -51,10 +51,12 @@ void Chooser::Took(Way way, double perPixel, double building, bool warm) {
   for (double& since : since_) since += way == cheapest ? perPixel + building : 0;
   // A way's windows end what it owes, but those of a way that settled only
   // once it has paid: it may run a while as the cheapest before it loses,
-  // and then its settling must still make its next trial wait.
+  // and then its settling must still make its next trial wait. A trial of
+  // a way adopted earlier, whose settling another way's trial cut short,
+  // owes nothing yet: it settles again if it wins.
   if (way != owing_ || since_[way] >= 0) {
     since_[way] = -kTrialShare * building;
-    if (way == adopted_) {
+    if (way == adopted_ && settled_ >= kSettlePixels) {
       owing_ = way;
     } else if (way == owing_) {
       owing_ = kWays;
