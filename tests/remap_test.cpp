@@ -461,47 +461,41 @@ TEST(Chooser, TimesEveryWaySettlesAfterAWarmTrialAndTakesAWarmTimeOnlyUntilTheNe
 }
 
 // Settling after a warm trial costs what the way's next trial must wait
-// for: kTrialShare times as long, of the cheapest's time, even when the way
-// ran a while as the cheapest before it lost, or another way's trial came
-// between its adoption and its settling.
+// for: kTrialShare times as long, of the cheapest's time. The way settles,
+// runs 4 windows as the cheapest and loses to the full search at 10 ns: it
+// owes 32 times 100 ns, less 4 times 50 ns, then waits 32 times its own
+// 50 ns. Or a trial of another way (1 ns) cuts its adoption short; it is
+// adopted again, settles and loses at once: 32 times 100 ns, then 32 times
+// its own 3 ns.
 TEST(Chooser, AWayThatSettledAndThenLostPaysForItsSettlingBeforeItsNextTrial) {
   using namespace remap;
-  // The windows the cheapest, at `cheap` a pixel, runs before `way` is tried.
-  const auto windowsUntilTried = [](Chooser& chooser, Way way, Way cheapest, double cheap) {
+  const auto windowsUntilTried = [](Chooser& chooser, Way cheapest, double cheap) {
     int windows = 0;
-    for (Way next = chooser.Next(); next != way; next = chooser.Next(), ++windows) {
+    for (Way next = chooser.Next(); next != kEachPixelSmallCells; next = chooser.Next()) {
       chooser.Took(next, next == cheapest ? cheap : 1e-6, 0, false);
+      ++windows;
     }
     return windows;
   };
-  Chooser chooser(SearchChoice::kMeasured, true);
-  for (int w = 0; w < kWays; ++w) chooser.Took(static_cast<Way>(w), 10e-9, 0, false);
-  chooser.Took(kEachPixelSmallCells, 2e-9, 0, true);
-  chooser.Settled(kSettlePixels);
-  chooser.Took(kEachPixelSmallCells, 5e-9, 100e-9, false);  // settling counts as building
-  for (int window = 0; window < 8; ++window) chooser.Took(kEachPixelSmallCells, 50e-9, 0, false);
-  ASSERT_EQ(chooser.Cheapest(), kFull);
-  // It owes 32 times 100 ns, less the 4 windows of 50 ns it ran as the
-  // cheapest; then its trial waits for 32 times its own 50 ns: 460 windows
-  // of the full search at 10 ns, and a few trials of the other ways.
-  int windows = windowsUntilTried(chooser, kEachPixelSmallCells, kFull, 10e-9);
-  EXPECT_GE(windows, 460);
-  EXPECT_LT(windows, 520);
-
-  // Adopted, but another way's trial wins before it settles; tried again,
-  // adopted again, settled, and it loses: it owes 32 times 100 ns, then
-  // waits for 32 times its own 3 ns, at 1 ns a window.
-  Chooser again(SearchChoice::kMeasured, true);
-  for (int w = 0; w < kWays; ++w) again.Took(static_cast<Way>(w), 10e-9, 0, false);
-  again.Took(kEachPixelSmallCells, 2e-9, 5e-9, true);
-  again.Took(kRemembering, 1e-9, 0, false);
-  windowsUntilTried(again, kEachPixelSmallCells, kRemembering, 1e-9);
-  again.Took(kEachPixelSmallCells, 0.5e-9, 5e-9, true);
-  again.Settled(kSettlePixels);
-  again.Took(kEachPixelSmallCells, 3e-9, 100e-9, false);
-  windows = windowsUntilTried(again, kEachPixelSmallCells, kRemembering, 1e-9);
-  EXPECT_GE(windows, 3296);
-  EXPECT_LT(windows, 3500);
+  for (const bool cutShort : {false, true}) {
+    Chooser chooser(SearchChoice::kMeasured, true);
+    for (int w = 0; w < kWays; ++w) chooser.Took(static_cast<Way>(w), 10e-9, 0, false);
+    chooser.Took(kEachPixelSmallCells, 2e-9, 5e-9, true);
+    if (cutShort) {
+      chooser.Took(kRemembering, 1e-9, 0, false);
+      windowsUntilTried(chooser, kRemembering, 1e-9);
+      chooser.Took(kEachPixelSmallCells, 0.5e-9, 5e-9, true);
+    }
+    chooser.Settled(kSettlePixels);
+    chooser.Took(kEachPixelSmallCells, cutShort ? 3e-9 : 5e-9, 100e-9, false);  // 100 ns settling
+    for (int window = 0; window < (cutShort ? 0 : 8); ++window) {
+      chooser.Took(kEachPixelSmallCells, 50e-9, 0, false);
+    }
+    const int windows = cutShort ? windowsUntilTried(chooser, kRemembering, 1e-9)
+                                 : windowsUntilTried(chooser, kFull, 10e-9);
+    EXPECT_GE(windows, cutShort ? 3296 : 460) << cutShort;
+    EXPECT_LT(windows, cutShort ? 3500 : 520) << cutShort;
+  }
 }
 
 // The pass as the program runs it: the raster arrives in parts of any size,
