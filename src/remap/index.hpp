@@ -99,13 +99,6 @@ constexpr std::int32_t kNoQuads = kQuadCountMask;
 // The candidates of a cell of one of the two finest levels, as quads where
 // it has them. Safe to call from any thread.
 CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell);
-// The same, given what the cell's entry in index.quads held (loaded with
-// acquire): built at once unless it was.
-inline CellCandidates QuadsFound(Index& index, int level, std::int32_t cell, std::uint64_t quads) {
-  const auto count = static_cast<std::int32_t>(quads & kQuadCountMask);
-  if (count == 0 || count == kNoQuads) return BuildCandidates(index, level, cell);
-  return {index.quadPool.get() + (quads >> kQuadCountBits), count, {nullptr, 0}};
-}
 
 // The replacement colour of the nearest of `span`'s signatures to `rgb`,
 // found one by one.

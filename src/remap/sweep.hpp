@@ -71,7 +71,7 @@ void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCoun
 // kernel's: (256·r', 256·g') in `rg`, (256·b', anything) in `b`.
 #if defined(__AVX2__)
 // Two quads a step; an odd last one is taken twice, which costs less than
-// a branch for it.
+// a branch for it. A cell has at least one.
 inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int32_t rg,
                                 std::int32_t b) {
   const __m256i prg = _mm256_set1_epi32(rg), pb = _mm256_set1_epi32(b);
@@ -80,14 +80,14 @@ inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int3
         _mm256_castsi128_si256(_mm_load_si128(static_cast<const __m128i*>(low))),
         _mm_load_si128(static_cast<const __m128i*>(high)), 1);
   };
-  __m256i smallest = _mm256_set1_epi32(INT32_MAX);
-  for (std::int32_t n = 0; n < count; n += 2) {
-    const Quad &low = quads[n], &high = quads[n + 1 < count ? n + 1 : n];
-    const __m256i keys =
-        _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(prg, both(low.rg, high.rg)),
-                                          _mm256_madd_epi16(pb, both(low.b, high.b))),
-                         both(low.offset, high.offset));
-    smallest = _mm256_min_epi32(smallest, keys);
+  const auto keys = [&](const Quad& low, const Quad& high) {
+    return _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(prg, both(low.rg, high.rg)),
+                                             _mm256_madd_epi16(pb, both(low.b, high.b))),
+                            both(low.offset, high.offset));
+  };
+  __m256i smallest = keys(quads[0], quads[count > 1 ? 1 : 0]);
+  for (std::int32_t n = 2; n < count; n += 2) {
+    smallest = _mm256_min_epi32(smallest, keys(quads[n], quads[n + 1 < count ? n + 1 : n]));
   }
   __m128i least =
       _mm_min_epi32(_mm256_castsi256_si128(smallest), _mm256_extracti128_si256(smallest, 1));
@@ -134,40 +134,114 @@ inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int3
 }
 #endif
 
+// Writes `colour` (R | G << 8 | B << 16) at `p`; with `spare`, where the
+// byte after them is the next pixel's, which that pixel writes in turn, in
+// one store of four bytes.
+inline void PutColour(std::uint8_t* p, std::uint32_t colour, bool spare) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (spare) {
+    std::memcpy(p, &colour, 4);
+    return;
+  }
+#else
+  (void)spare;
+#endif
+  p[0] = static_cast<std::uint8_t>(colour);
+  p[1] = static_cast<std::uint8_t>(colour >> 8);
+  p[2] = static_cast<std::uint8_t>(colour >> 16);
+}
+
+// The replacement colour of the nearest of a cell's candidates to a pixel
+// whose lanes are `rg` and `b`, as SmallestKey takes them, building the
+// cell first if it is not yet: each cell's first pixel, and every pixel of
+// a cell that has no quads.
+[[gnu::noinline]] inline std::uint32_t NearestInCell(Index& index, int level, std::int32_t cell,
+                                                     std::int32_t rg, std::int32_t b) {
+  const CellCandidates found = BuildCandidates(index, level, cell);
+  if (found.quadCount > 0) {
+    const std::int32_t place =
+        SmallestKey(found.quads, found.quadCount, rg, b) & ((1 << kPlaceBits) - 1);
+    return found.quads[place / kQuad].colour[place % kQuad];
+  }
+  // Its bytes may have been written over already; the lanes hold them.
+  const std::uint8_t rgb[3] = {static_cast<std::uint8_t>((rg >> 8) + 128),
+                               static_cast<std::uint8_t>((rg >> 24) + 128),
+                               static_cast<std::uint8_t>((b >> 8) + 128)};
+  return NearestOf(*index.all, found.span, rgb);
+}
+
 // Each of `pixels` pixels (at most 64) at `bytes` against the candidates of
 // its own cell of `kLevel`. Where pixels are scattered over the cube, each
 // reaches its cell's entry and then its quads in memory no cache holds, so
 // both are fetched for the whole block before the first pixel needs them.
 template <int kLevel>
 void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
-  std::int32_t cells[64];
-  for (int j = 0; j < pixels; ++j) {
-    cells[j] = CellOf(bytes + 3 * j, kLevel);
-    __builtin_prefetch(&index.quads[kLevel][static_cast<std::size_t>(cells[j])]);
-  }
-  std::uint64_t found[64];
-  for (int j = 0; j < pixels; ++j) {
-    found[j] =
-        index.quads[kLevel][static_cast<std::size_t>(cells[j])].load(std::memory_order_acquire);
-    __builtin_prefetch(index.quadPool.get() + (found[j] >> kQuadCountBits));
-  }
-  for (int j = 0; j < pixels; ++j) {
-    std::uint8_t* p = bytes + 3 * j;
-    const CellCandidates cell = QuadsFound(index, kLevel, cells[j], found[j]);
-    std::uint32_t colour;
-    if (cell.quadCount > 0) {
-      const auto red = static_cast<std::uint32_t>((p[0] - 128) * 256) & 0xFFFF;
-      const auto green = static_cast<std::uint32_t>((p[1] - 128) * 256) << 16;
-      const std::int32_t key = SmallestKey(
-          cell.quads, cell.quadCount, static_cast<std::int32_t>(red | green), (p[2] - 128) * 256);
-      const std::int32_t place = key & ((1 << kPlaceBits) - 1);
-      colour = cell.quads[place / kQuad].colour[place % kQuad];
-    } else {
-      colour = NearestOf(*index.all, cell.span, p);
+  alignas(32) std::int32_t cells[64], rg[64], b[64];
+  int j = 0;
+#if defined(__AVX2__)
+  // Eight at a time: the same lanes as a kernel's Load, and each pixel's
+  // cell from its bytes.
+  {
+    constexpr int kShift = 8 - kLevel, kMask = (1 << kLevel) - 1;
+    const __m256i six = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);
+    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
+    const __m256i toColour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,
+                                              0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i toRG = _mm256_setr_epi8(-1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13,
+                                          -1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13);
+    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80008000u));
+    const __m256i red = _mm256_set1_epi32(kMask << kShift);
+    const __m256i green = _mm256_set1_epi32(kMask << (8 + kShift));
+    const __m256i blue = _mm256_set1_epi32(kMask << (16 + kShift));
+    for (; j + 8 <= pixels; j += 8) {
+      const __m256i colour = _mm256_shuffle_epi8(
+          _mm256_permutevar8x32_epi32(
+              _mm256_maskload_epi32(reinterpret_cast<const int*>(bytes + 3 * j), six), spread),
+          toColour);
+      const __m256i cell = _mm256_or_si256(
+          _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(colour, red), 2 * kLevel - kShift),
+                          _mm256_srli_epi32(_mm256_and_si256(colour, green), 8 + kShift - kLevel)),
+          _mm256_srli_epi32(_mm256_and_si256(colour, blue), 16 + kShift));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + j), cell);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(rg + j),
+                          _mm256_xor_si256(_mm256_shuffle_epi8(colour, toRG), flip));
+      _mm256_storeu_si256(
+          reinterpret_cast<__m256i*>(b + j),
+          _mm256_slli_epi32(_mm256_sub_epi32(_mm256_srli_epi32(colour, 16), _mm256_set1_epi32(128)),
+                            8));
     }
-    p[0] = static_cast<std::uint8_t>(colour);
-    p[1] = static_cast<std::uint8_t>(colour >> 8);
-    p[2] = static_cast<std::uint8_t>(colour >> 16);
+  }
+#endif
+  for (; j < pixels; ++j) {
+    const std::uint8_t* p = bytes + 3 * j;
+    cells[j] = CellOf(p, kLevel);
+    rg[j] = static_cast<std::int32_t>((static_cast<std::uint32_t>((p[0] - 128) * 256) & 0xFFFF) |
+                                      static_cast<std::uint32_t>((p[1] - 128) * 256) << 16);
+    b[j] = (p[2] - 128) * 256;
+  }
+  const std::atomic<std::uint64_t>* const entries = index.quads[kLevel].get();
+  const Quad* const pool = index.quadPool.get();
+  for (j = 0; j < pixels; ++j) __builtin_prefetch(entries + cells[j]);
+  std::uint64_t found[64];
+  for (j = 0; j < pixels; ++j) {
+    found[j] = entries[cells[j]].load(std::memory_order_acquire);
+    __builtin_prefetch(pool + (found[j] >> kQuadCountBits));
+  }
+  // A pixel's bytes may be written over by the one before it: its lanes are
+  // read above.
+  for (j = 0; j < pixels; ++j) {
+    const auto count = static_cast<std::int32_t>(found[j] & kQuadCountMask);
+    std::uint32_t colour;
+    // Neither unbuilt (0) nor without quads (kNoQuads), in one comparison.
+    if (static_cast<std::uint32_t>(count - 1) < kNoQuads - 1) {
+      const Quad* quads = pool + (found[j] >> kQuadCountBits);
+      const auto place = static_cast<std::uint32_t>(SmallestKey(quads, count, rg[j], b[j])) &
+                         ((1u << kPlaceBits) - 1);
+      colour = quads[place / kQuad].colour[place % kQuad];
+    } else {
+      colour = NearestInCell(index, kLevel, cells[j], rg[j], b[j]);
+    }
+    PutColour(bytes + 3 * j, colour, j + 1 < pixels);
   }
 }
 
