@@ -182,6 +182,7 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
   // Eight at a time: the same lanes as a kernel's Load, and each pixel's
   // cell from its bytes.
   {
+    static_assert(kLevel >= 3, "a cell's red bits move up, its green and blue bits down");
     constexpr int kShift = 8 - kLevel, kMask = (1 << kLevel) - 1;
     const __m256i six = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);
     const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
