@@ -67,6 +67,22 @@ void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCoun
   K::Store(best, bytes);
 }
 
+#if defined(__AVX2__)
+// Dwords 0-5 of eight pixels' 24 bytes, which reads none past them.
+inline __m256i SixDwords() { return _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0); }
+
+// The colours of the eight pixels at `p`, R | G << 8 | B << 16 a lane.
+inline __m256i EightColours(const std::uint8_t* p) {
+  const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
+  const __m256i toColour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                            1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  return _mm256_shuffle_epi8(
+      _mm256_permutevar8x32_epi32(
+          _mm256_maskload_epi32(reinterpret_cast<const int*>(p), SixDwords()), spread),
+      toColour);
+}
+#endif
+
 // The smallest key of a cell's `quads` for a pixel whose lanes are as a
 // kernel's: (256·r', 256·g') in `rg`, (256·b', anything) in `b`.
 #if defined(__AVX2__)
@@ -134,6 +150,15 @@ inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int3
 }
 #endif
 
+// The replacement colour of the nearest of a cell's `count` quads to a
+// pixel whose lanes are `rg` and `b`.
+inline std::uint32_t NearestInQuads(const Quad* quads, std::int32_t count, std::int32_t rg,
+                                    std::int32_t b) {
+  const auto place =
+      static_cast<std::uint32_t>(SmallestKey(quads, count, rg, b)) & ((1u << kPlaceBits) - 1);
+  return quads[place / kQuad].colour[place % kQuad];
+}
+
 // Writes `colour` (R | G << 8 | B << 16) at `p`; with `spare`, where the
 // byte after them is the next pixel's, which that pixel writes in turn, in
 // one store of four bytes.
@@ -158,11 +183,7 @@ inline void PutColour(std::uint8_t* p, std::uint32_t colour, bool spare) {
 [[gnu::noinline]] inline std::uint32_t NearestInCell(Index& index, int level, std::int32_t cell,
                                                      std::int32_t rg, std::int32_t b) {
   const CellCandidates found = BuildCandidates(index, level, cell);
-  if (found.quadCount > 0) {
-    const std::int32_t place =
-        SmallestKey(found.quads, found.quadCount, rg, b) & ((1 << kPlaceBits) - 1);
-    return found.quads[place / kQuad].colour[place % kQuad];
-  }
+  if (found.quadCount > 0) return NearestInQuads(found.quads, found.quadCount, rg, b);
   // Its bytes may have been written over already; the lanes hold them.
   const std::uint8_t rgb[3] = {static_cast<std::uint8_t>((rg >> 8) + 128),
                                static_cast<std::uint8_t>((rg >> 24) + 128),
@@ -184,10 +205,6 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
   {
     static_assert(kLevel >= 3, "a cell's red bits move up, its green and blue bits down");
     constexpr int kShift = 8 - kLevel, kMask = (1 << kLevel) - 1;
-    const __m256i six = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);
-    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
-    const __m256i toColour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,
-                                              0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i toRG = _mm256_setr_epi8(-1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13,
                                           -1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13);
     const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80008000u));
@@ -195,10 +212,7 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
     const __m256i green = _mm256_set1_epi32(kMask << (8 + kShift));
     const __m256i blue = _mm256_set1_epi32(kMask << (16 + kShift));
     for (; j + 8 <= pixels; j += 8) {
-      const __m256i colour = _mm256_shuffle_epi8(
-          _mm256_permutevar8x32_epi32(
-              _mm256_maskload_epi32(reinterpret_cast<const int*>(bytes + 3 * j), six), spread),
-          toColour);
+      const __m256i colour = EightColours(bytes + 3 * j);
       const __m256i cell = _mm256_or_si256(
           _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(colour, red), 2 * kLevel - kShift),
                           _mm256_srli_epi32(_mm256_and_si256(colour, green), 8 + kShift - kLevel)),
@@ -235,10 +249,7 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
     std::uint32_t colour;
     // Neither unbuilt (0) nor without quads (kNoQuads), in one comparison.
     if (static_cast<std::uint32_t>(count - 1) < kNoQuads - 1) {
-      const Quad* quads = pool + (found[j] >> kQuadCountBits);
-      const auto place = static_cast<std::uint32_t>(SmallestKey(quads, count, rg[j], b[j])) &
-                         ((1u << kPlaceBits) - 1);
-      colour = quads[place / kQuad].colour[place % kQuad];
+      colour = NearestInQuads(pool + (found[j] >> kQuadCountBits), count, rg[j], b[j]);
     } else {
       colour = NearestInCell(index, kLevel, cells[j], rg[j], b[j]);
     }
@@ -259,20 +270,13 @@ inline int Recall(const std::uint64_t* remembered, std::uint8_t* bytes, int pixe
                   std::uint32_t* key, std::uint8_t* where) {
   int misses = 0, j = 0;
 #if defined(__AVX2__)
-  const __m256i six = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);
-  const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
-  const __m256i toColour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
-                                            1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const __m256i toBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
                                            0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   const __m256i inOrder = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
   const __m256i packed = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
   for (; j + 8 <= pixels; j += 8) {
     std::uint8_t* p = bytes + 3 * j;
-    const __m256i lanes = _mm256_permutevar8x32_epi32(
-        _mm256_maskload_epi32(reinterpret_cast<const int*>(p), six), spread);
-    const __m256i keys =
-        _mm256_or_si256(_mm256_shuffle_epi8(lanes, toColour), _mm256_set1_epi32(1 << 24));
+    const __m256i keys = _mm256_or_si256(EightColours(p), _mm256_set1_epi32(1 << 24));
     const __m256i slots = _mm256_srli_epi32(
         _mm256_mullo_epi32(keys, _mm256_set1_epi32(static_cast<int>(0x9E3779B1u))),
         32 - kRememberedBits);
@@ -286,7 +290,7 @@ inline int Recall(const std::uint64_t* remembered, std::uint8_t* bytes, int pixe
     const __m256i colours = _mm256_permutevar8x32_epi32(
         _mm256_castps_si256(_mm256_shuffle_ps(low, high, 0x88)), inOrder);
     _mm256_maskstore_epi32(
-        reinterpret_cast<int*>(p), six,
+        reinterpret_cast<int*>(p), SixDwords(),
         _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(colours, toBytes), packed));
     auto missed = static_cast<unsigned>(
                       _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(tags, keys)))) ^

@@ -26,8 +26,6 @@ struct Avx2 {
     __m256i e[kVectors], colour[kVectors];
   };
 
-  static __m256i SixDwords() { return _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0); }
-
   static void Load(const std::uint8_t* p, Pixels& pixels) {
     const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
     const __m256i toRG =
