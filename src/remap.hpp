@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "config/configuration.hpp"
-#include "image/ppm_image.hpp"
+#include "image/raster_pace.hpp"
 
 inline constexpr char kCouldNotLoadConfiguration[] = "Could not load configuration. Usage.\n";
 inline constexpr char kCouldNotReadImage[] = "Could not read image.\n";

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "image/raster_pace.hpp"
+
 inline constexpr char kNoInputStream[] = "No input stream.\n";
 inline constexpr char kCannotReadMagic[] = "Cannot read magic number.\n";
 inline constexpr char kNotBinaryPpm[] = "Not a binary PPM file.\n";
@@ -26,24 +28,6 @@ inline constexpr char kFailedWritingData[] = "Failed writing image data.\n";
 inline std::uint64_t RasterBytes(std::uint16_t width, std::uint16_t height) {
   return std::uint64_t{width} * height * 3;
 }
-
-// What lets a caller work on a raster while it moves. ReadImage, given one,
-// reads the raster in parts and tells it as each arrives; WriteImage, given
-// one, writes the raster in parts and waits before each until it may go. What
-// is read, written and reported is the same with one as without.
-class RasterPace {
- public:
-  virtual ~RasterPace() = default;
-  // The raster, `bytes` long, is at `raster`; none of it has arrived yet.
-  virtual void Start(std::uint8_t* raster, std::uint64_t bytes) = 0;
-  // Its first `bytes` have arrived.
-  virtual void Arrived(std::uint64_t bytes) = 0;
-  // The read has failed. Returns once nothing uses the raster, which is
-  // freed next.
-  virtual void Abandon() = 0;
-  // Returns once the first `bytes` may be written.
-  virtual void AwaitReady(std::uint64_t bytes) = 0;
-};
 
 // Reads a whole P6 image from `input` (which may be null). Returns the pixel
 // buffer (RasterBytes(width, height) bytes, rows top to bottom, RGB per pixel;
