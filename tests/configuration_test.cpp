@@ -155,6 +155,44 @@ TEST(Configure, ReadsSignaturesAsTheScanFormatDoes) {
   }
 }
 
+// Each byte value, 0 (the text cut short there) to 255, at each place of a
+// signature and just past it, read as the scan format reads it: a byte the
+// quick reader took for a hex digit that the format does not would show.
+TEST(Configure, ReadsEveryByteAtEveryPlaceAsTheScanFormatDoes) {
+  test::ScratchDir dir;
+  std::vector<std::string> differences;
+  testing::internal::CaptureStderr();
+  for (const std::string base : {"#a1B2c3:#D4e5F6", "#09afAF:#fA90aF"}) {
+    for (std::size_t place = 0; place <= base.size(); ++place) {
+      for (int byte = 0; byte < 256; ++byte) {
+        std::string text = base;
+        if (place == base.size()) text += ' ';
+        text[place] = static_cast<char>(byte);
+        text = text.c_str();
+        unsigned int c[6];
+        const bool scans = std::sscanf(text.c_str(), "#%02x%02x%02x:#%02x%02x%02x", &c[0], &c[1],
+                                       &c[2], &c[3], &c[4], &c[5]) == 6;
+        const char* argv[] = {"remap", "1", text.c_str()};
+        Configuration config;
+        const bool reads = Configure(3, argv, config) == 0;
+        if (reads != scans ||
+            (scans && (config.matchRed[0] != static_cast<std::int32_t>(c[0]) ||
+                       config.matchGreen[0] != static_cast<std::int32_t>(c[1]) ||
+                       config.matchBlue[0] != static_cast<std::int32_t>(c[2]) ||
+                       config.replaceRed[0] != static_cast<std::int32_t>(c[3]) ||
+                       config.replaceGreen[0] != static_cast<std::int32_t>(c[4]) ||
+                       config.replaceBlue[0] != static_cast<std::int32_t>(c[5])))) {
+          differences.push_back(base + " with byte " + std::to_string(byte) + " at " +
+                                std::to_string(place));
+        }
+        Deconfigure(config);
+      }
+    }
+  }
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(differences, std::vector<std::string>{});
+}
+
 TEST(Configure, KeepsSignatureOrder) {
   test::ScratchDir dir;
   Configuration config;
@@ -168,10 +206,24 @@ TEST(Configure, KeepsSignatureOrder) {
   Deconfigure(config);
 }
 
+// The eighth free descriptor: files are given the lowest free one, so a
+// stream left open moves it up, wherever the free ones lie.
+int EighthFreeDescriptor() {
+  std::vector<std::FILE*> probes;
+  for (int i = 0; i < 8; ++i) probes.push_back(std::fopen(test::kNullDevice, "rb"));
+  const int descriptor = fileno(probes.back());
+  for (std::FILE* probe : probes) std::fclose(probe);
+  return descriptor;
+}
+
+// Every file named is opened (an output created or emptied) in turn, and the
+// stream each later option replaces is closed at once.
 TEST(Configure, OpensTheLastInputAndOutput) {
   test::ScratchDir dir;
   test::WriteFile(dir / "A", "first");
   test::WriteFile(dir / "C", "second");
+  test::WriteFile(dir / "B", "old");
+  const int free = EighthFreeDescriptor();
   Configuration config;
   ASSERT_EQ(ConfigureWith({"1", kSig, "-in", "A", "-out", "B", "-in", "DIR/C", "-out", "DIR/D"},
                           config, dir)
@@ -180,10 +232,12 @@ TEST(Configure, OpensTheLastInputAndOutput) {
   char text[8] = {};
   ASSERT_NE(std::fgets(text, sizeof text, config.input), nullptr);
   EXPECT_STREQ(text, "second");
+  EXPECT_TRUE(platform::AwaitEmptied());
   std::fputs("written", config.output);
   Deconfigure(config);
   EXPECT_EQ(test::ReadFile(dir / "B"), "");
   EXPECT_EQ(test::ReadFile(dir / "D"), "written");
+  EXPECT_EQ(EighthFreeDescriptor(), free);
 }
 
 TEST(Configure, EmptiesAnOutputFileEvenWhenALaterOptionFails) {
