@@ -33,6 +33,16 @@ int Answer(const char* text) {
   return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// Returns once the output file's old content, let go while the run went on,
+// is gone: true, or false after saying that it could not be let go, which a
+// failed run reports too, after its own failure.
+bool Emptied() {
+  if (platform::AwaitEmptied()) return true;
+  WriteMessage(kFailedWritingData);
+  WriteMessage(kCouldNotWriteOutput);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +57,7 @@ int main(int argc, char** argv) {
   Configuration config;
   if (Configure(argc, argv, config) != 0) {
     WriteMessage(kCouldNotLoadConfiguration);
+    Emptied();
     return 1;
   }
   const PreparedTable table = PrepareTable(config);
@@ -63,15 +74,12 @@ int main(int argc, char** argv) {
     pixels = ReadImage(config.input, width, height, maxval, &pass);
     if (!pixels) {
       WriteMessage(kCouldNotReadImage);
+      Emptied();
       return 1;
     }
     // The output file's old content goes while the image is read; what
     // could not be emptied must not be written over.
-    if (!platform::AwaitEmptied()) {
-      WriteMessage(kFailedWritingData);
-      WriteMessage(kCouldNotWriteOutput);
-      return 1;
-    }
+    if (!Emptied()) return 1;
     if (WriteImage(config.output, width, height, maxval, pixels.get(), &pass) != 0) {
       WriteMessage(kCouldNotWriteOutput);
       return 1;

@@ -4,6 +4,12 @@
 // write.
 #include <gtest/gtest.h>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include <string>
 #include <vector>
 
@@ -136,6 +142,44 @@ TEST(Faults, ClosedStandardErrorKeepsMessagesOutOfTheOutput) {
   EXPECT_EQ(test::ReadFile(scene.dir / "out.ppm"), "");
   scene.ExpectUntouched();
 }
+
+#ifdef __linux__
+// An old output file that cannot be let go (a memory file sealed against
+// shrinking, named through /proc) is reported however the run goes: after
+// its own failure, or instead of writing over what it holds.
+TEST(Faults, AnOutputFileThatCannotBeEmptiedIsReported) {
+  const Scene scene(Image(2, 2).Bytes());
+  const std::string empty = "", image = Image(2, 2).Bytes();
+  const struct {
+    const char* name;
+    std::vector<std::string> options;
+    std::string input, err;
+  } cases[] = {
+      {"the read fails", {}, "", Lines(kCannotReadMagic, kCouldNotReadImage)},
+      {"a later option fails",
+       {"-bogus"},
+       image,
+       Lines(kUnrecognizedOption, kCouldNotLoadConfiguration)},
+      {"the read succeeds", {}, image, ""},
+  };
+  // Large enough to be let go while the image is read.
+  const std::string old(8u << 20, 'o');
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int held = memfd_create("old output", MFD_ALLOW_SEALING);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(write(held, old.data(), old.size()), static_cast<ssize_t>(old.size()));
+    ASSERT_EQ(fcntl(held, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+    std::vector<std::string> args = {"1", kSig, "-out", "/proc/self/fd/" + std::to_string(held)};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const test::Run run = scene.Remap(args, test::PipedIn(c.input));
+    close(held);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.err + Lines(kFailedWritingData, kCouldNotWriteOutput));
+    scene.ExpectUntouched();
+  }
+}
+#endif
 
 // Every prefix of a small image: the message follows from where it ends.
 TEST(Faults, EveryTruncation) {

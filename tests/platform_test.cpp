@@ -60,7 +60,7 @@ TEST(Platform, EmptiesTheOutputFileBeforeItIsWritten) {
   const struct {
     const char* name;
     std::size_t held;
-  } cases[] = {{"new", 0}, {"large", 3u << 20}, {"small", 5}, {"large again", 1u << 20}};
+  } cases[] = {{"new", 0}, {"large", 8u << 20}, {"small", 5}, {"large again", 8u << 20}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.held > 0) test::WriteFile(dir / c.name, std::string(c.held, 'x'));

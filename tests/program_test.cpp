@@ -441,6 +441,52 @@ TEST(Program, FailsOnAHugeHeaderInAShortFileBeforeAllocating) {
   }
 }
 
+// An old output file too small to gain from being let go on a thread of its
+// own is emptied at once: a run with the least address space it needs
+// without one succeeds with one.
+TEST(Program, EmptiesASmallOldOutputWithinTheSameMemory) {
+#ifdef REMAP_SANITIZE
+  GTEST_SKIP() << "the sanitizers need more address space than the limit allows";
+#endif
+  if (test::Emulated() || kWindows) GTEST_SKIP() << "no address-space limit under an emulator";
+  test::ScratchDir dir;
+  // A raster larger than a thread's stack, so that one more stack would
+  // leave no room for it.
+  test::Ppm ppm;
+  ppm.width = ppm.height = "2048";
+  ppm.raster = test::RandomRaster(2048 * 2048, 3);
+  test::WriteFile(dir / "in.ppm", ppm.Bytes());
+  const auto succeedsWithin = [&](long mib, const char* old) {
+    std::filesystem::remove(dir / "out.ppm");
+    if (old != nullptr) test::WriteFile(dir / "out.ppm", old);
+    test::Streams streams;
+    streams.addressSpaceMiB = mib;
+    return Remap({"1", kSig, "-in", "in.ppm", "-out", "out.ppm"}, dir, streams).status == 0;
+  };
+  long fails = 1, succeeds = 1024;
+  ASSERT_TRUE(succeedsWithin(succeeds, nullptr));
+  while (succeeds - fails > 1) {
+    const long mib = (fails + succeeds) / 2;
+    (succeedsWithin(mib, nullptr) ? succeeds : fails) = mib;
+  }
+  EXPECT_TRUE(succeedsWithin(succeeds, "o")) << succeeds << " MiB";
+}
+
+#ifndef _WIN32
+// A reader that stops early ends the run by SIGPIPE, as it ends any filter:
+// no message, and the shell's status 141. (On Windows the closed pipe is a
+// write failure, reported as any other.)
+TEST(Program, EndsByTheSignalWhenThePipeIsClosed) {
+  test::ScratchDir dir;
+  const std::string command = "(" + test::ShellCommandFor(REMAP_EXECUTABLE) + " 1 '" + kSig +
+                              "' -in " SAMPLE_IMAGE " 2>" + dir / "err" + "; echo $? >" +
+                              dir / "status" + ") | head -c 100 >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(test::ReadFile(dir / "status"), "141\n");
+  EXPECT_EQ(test::ReadFile(dir / "err"), "");
+}
+#endif
+
 bool Have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }

@@ -39,10 +39,11 @@ std::FILE* OpenFile(const char* path, const char* mode);
 // existing regular file held is let go on a thread of its own while the run
 // reads (freeing a large file's pages takes about as long as reading an
 // image). The file is empty once AwaitEmptied returns, and when the process
-// exits, however it exits. Only the first file a process opens so is
-// emptied in the background; later ones, one where no thread can be had, one
-// that standard error goes to, and every one on Windows are emptied before
-// this returns.
+// exits, however it exits. Only the first file a process opens so, and only
+// one of at least 4 MiB, is emptied in the background; smaller ones, later
+// ones, one where no thread can be had, one that standard error goes to, and
+// every one on Windows are emptied before this returns (and not opened where
+// that fails).
 std::FILE* OpenOutputFile(const char* path);
 
 // Returns once the file OpenOutputFile empties is empty (at once if there is

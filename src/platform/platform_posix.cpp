@@ -27,6 +27,11 @@ bool RegularFile(const struct stat& file, FileIdentity& identity) {
   return true;
 }
 
+// Below this, letting a file's content go takes about as long as starting a
+// thread to do it (tens of microseconds), and the thread's stack would take
+// address space that a memory limit may have left for the image.
+constexpr off_t kEmptiedInBackground = off_t{4} << 20;
+
 // The output file's old content, let go on a thread of its own through a
 // descriptor of its own, which the stream's closing leaves alone. Process
 // exit awaits it before the thread object goes.
@@ -100,7 +105,8 @@ std::FILE* OpenOutputFile(const char* path) {
   const bool messagesHere = fstat(STDERR_FILENO, &messages) == 0 &&
                             messages.st_dev == file.st_dev && messages.st_ino == file.st_ino;
   const bool holdsBytes = S_ISREG(file.st_mode) && file.st_size > 0;
-  if (holdsBytes && (messagesHere || !EmptySoon(fd)) && ftruncate(fd, 0) != 0) {
+  const bool large = file.st_size >= kEmptiedInBackground;
+  if (holdsBytes && (messagesHere || !large || !EmptySoon(fd)) && ftruncate(fd, 0) != 0) {
     close(fd);
     return nullptr;
   }
