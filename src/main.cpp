@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "config/configuration.hpp"
 #include "image/ppm_image.hpp"
@@ -25,7 +26,7 @@ constexpr char kUsage[] =
     "  -in INPUT   read INPUT instead of standard input\n"
     "  -out OUTPUT write OUTPUT instead of standard output\n"
     "\n"
-    "The manual has the details: man remap\n";
+    "The manual has the details: ";
 
 // "--help" or "--version" as the only argument. Returns the exit status:
 // 0 once the text is out, 1 when standard output would not take it.
@@ -50,7 +51,9 @@ int main(int argc, char** argv) {
   platform::UseBinaryStandardStreams();
   platform::LetOversizedWritesFail();
   argv = platform::Utf8Arguments(argc, argv);
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return Answer(kUsage);
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    return Answer((std::string(kUsage) + platform::WhereTheManualIs() + "\n").c_str());
+  }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     return Answer("remap " REMAP_VERSION "\n");
   }

@@ -10,6 +10,11 @@ set -euo pipefail
 remap_dir=$(cd "$1" && pwd)
 project=$2
 
+for tool in groff pnmtopng pngtopnm pamfile pnmcolormap pamdice pamundice pamstack convert identify parallel; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+convert -version 2>/dev/null | grep -q ImageMagick || { echo "skipped: no ImageMagick"; exit 77; }
+
 for page in remap.1 remap-palette.1; do
   lint=$(groff -ww -man -z "$project/man/$page" 2>&1)
   [ -z "$lint" ] || { echo "groff: $lint"; exit 1; }
@@ -18,11 +23,6 @@ for page in remap.1 remap-palette.1; do
     [ -z "$lint" ] || { echo "mandoc: $lint"; exit 1; }
   fi
 done
-
-for tool in pnmtopng pngtopnm pamfile pnmcolormap pamdice pamundice pamstack convert identify parallel; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-convert -version 2>/dev/null | grep -q ImageMagick || { echo "skipped: no ImageMagick"; exit 77; }
 
 top=$(mktemp -d)
 trap 'rm -rf "$top"' EXIT

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # `cmake --install` and the Debian package both hold the program, the palette
-# helper, their manuals, the licence and the changelog; lintian (when it is
+# helper, their manuals, the licence and the changelog (changelog.gz, and
+# changelog.Debian.gz in the package only); lintian (when it is
 # installed) finds nothing to say about the package; and a second cpack run
 # a second later, SOURCE_DATE_EPOCH unset, gives the same bytes. Exits 77
 # (skipped) without dpkg-deb.
@@ -15,9 +16,11 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" > /dev/null
 [ -x "$work/prefix/bin/remap" ] || { echo "install: no bin/remap"; exit 1; }
 for path in bin/remap-palette share/man/man1/remap.1.gz share/man/man1/remap-palette.1.gz \
-            share/doc/remap/copyright share/doc/remap/changelog.Debian.gz; do
+            share/doc/remap/copyright share/doc/remap/changelog.gz; do
   [ -f "$work/prefix/$path" ] || { echo "install: no $path"; exit 1; }
 done
+# Debian's file names are the package's alone.
+[ ! -e "$work/prefix/share/doc/remap/changelog.Debian.gz" ] || { echo "install: changelog.Debian.gz"; exit 1; }
 printf 'P6\n1 1\n255\n\0\0\0' | ${emulator[@]+"${emulator[@]}"} "$work/prefix/bin/remap" 1 '#000000:#010203' |
   cmp -s - <(printf 'P6\n1 1\n255\n\1\2\3') || { echo "installed remap misbehaves"; exit 1; }
 

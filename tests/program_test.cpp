@@ -179,6 +179,10 @@ TEST(Program, AnswersHelpAndVersionOnlyAlone) {
       EXPECT_EQ(run.out, "");
     }
   }
+  // The usage points at the manual this system's installation holds.
+  const std::string manual = kWindows ? "remap.html, beside remap.exe\n" : "man remap\n";
+  const std::string help = Remap({"--help"}, test::ScratchDir()).out;
+  EXPECT_EQ(help.substr(help.size() - std::min(help.size(), manual.size())), manual);
 }
 
 TEST(Program, RecoloursAPipeAndAFile) {

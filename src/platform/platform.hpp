@@ -75,6 +75,10 @@ bool RegularFileOf(std::FILE* stream, FileIdentity& identity);
 // advisory: does nothing where it cannot.
 void AdviseHugePages(void* buffer, std::size_t size);
 
+// Where the manual is, as the usage names it: the manual page on POSIX; on
+// Windows the web page that comes beside the program.
+const char* WhereTheManualIs();
+
 // How many processors this process may run on, at least 1: the affinity
 // mask's count where the system has one, else the processors present.
 unsigned UsableCpuCount();

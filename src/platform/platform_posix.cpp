@@ -144,6 +144,8 @@ void AdviseHugePages(void* buffer, std::size_t size) {
 #endif
 }
 
+const char* WhereTheManualIs() { return "man remap"; }
+
 unsigned UsableCpuCount() {
 #if defined(__linux__)
   cpu_set_t set;

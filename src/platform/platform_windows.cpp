@@ -124,6 +124,8 @@ bool RegularFileOf(std::FILE* stream, FileIdentity& identity) {
 // nothing here is advisory, so nothing is asked.
 void AdviseHugePages(void*, std::size_t) {}
 
+const char* WhereTheManualIs() { return "remap.html, beside remap.exe"; }
+
 unsigned UsableCpuCount() {
   DWORD_PTR process = 0, system = 0;
   if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
