@@ -335,25 +335,55 @@ std::size_t PickCount(Random& random) {
   return edges[random.Below(20)];
 }
 
-// A table of `n` signatures of one to three kinds, in blocks or mixed, and
+// A table of `n` signatures of one to three kinds, in blocks or mixed, or
+// (`crowded`) all in one cell of 8 or 16 values a side, aligned or across the
+// boundaries of smaller cells, or on one colour, bar a few far away; and
 // replacement colours that name their signature where they can (so a wrong
 // winner shows) or are random in -15..255 (only their low 8 bits count).
-Table MakeTable(std::size_t n, Random& random, std::vector<Colour>& spots, std::string& about) {
+Table MakeTable(std::size_t n, bool crowded, Random& random, std::vector<Colour>& spots,
+                std::string& about) {
   Table table;
-  const std::uint64_t kinds = 1 + random.Below(3);
-  std::size_t left = n;
-  for (std::uint64_t k = 0; k < kinds; ++k) {
-    const std::size_t part =
-        k + 1 == kinds ? left : static_cast<std::size_t>(random.Below(left + 1));
-    const auto kind =
-        static_cast<PaletteKind>(random.Below(static_cast<std::uint64_t>(PaletteKind::kCount)));
-    AddPalette(kind, part, random, table.match, spots);
-    about += std::string(k ? "+" : "") + PaletteName(kind) + "(" + std::to_string(part) + ")";
-    left -= part;
-  }
-  if (random.OneIn(2)) {
-    random.Shuffle(table.match);
-    about += " mixed";
+  if (crowded) {
+    const std::int32_t side = random.Pick({1, 8, 8, 16});
+    const std::int32_t shift = random.Pick({0, 0, side / 2, 1});
+    Colour base;
+    for (std::int32_t& b : base) {
+      b = std::min(256 - side, side * random.Between(0, 256 / side - 1) + shift);
+      if (random.OneIn(5)) b = std::max(kLowest, -side / 2);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      table.match.push_back({base[0] + random.Between(0, side - 1),
+                             base[1] + random.Between(0, side - 1),
+                             base[2] + random.Between(0, side - 1)});
+    }
+    const std::uint64_t far = random.Below(4);
+    for (std::uint64_t k = 0; k < far; ++k) {
+      table.match[random.Below(n)] = {random.Between(kLowest, 255), random.Between(kLowest, 255),
+                                      random.Between(kLowest, 255)};
+    }
+    for (const std::int32_t d : {-1, 0, side / 2, side}) {
+      spots.push_back({base[0] + d, base[1] + d, base[2] + d});
+    }
+    spots.push_back({255 - base[0], 255 - base[1], 255 - base[2]});
+    about += "crowded in a cell of " + std::to_string(side) + " at " + std::to_string(base[0]) +
+             "," + std::to_string(base[1]) + "," + std::to_string(base[2]) + ", " +
+             std::to_string(far) + " far";
+  } else {
+    const std::uint64_t kinds = 1 + random.Below(3);
+    std::size_t left = n;
+    for (std::uint64_t k = 0; k < kinds; ++k) {
+      const std::size_t part =
+          k + 1 == kinds ? left : static_cast<std::size_t>(random.Below(left + 1));
+      const auto kind =
+          static_cast<PaletteKind>(random.Below(static_cast<std::uint64_t>(PaletteKind::kCount)));
+      AddPalette(kind, part, random, table.match, spots);
+      about += std::string(k ? "+" : "") + PaletteName(kind) + "(" + std::to_string(part) + ")";
+      left -= part;
+    }
+    if (random.OneIn(2)) {
+      random.Shuffle(table.match);
+      about += " mixed";
+    }
   }
   const bool named = !random.OneIn(4);
   about += named ? ", replacements name their signature" : ", random replacements";
@@ -538,10 +568,13 @@ struct Case {
 Case MakeCase(std::uint64_t seed) {
   Random random(seed);
   Case c{seed, {}, {}, ""};
-  const std::size_t n = PickCount(random);
+  const bool crowded = random.OneIn(8);
+  const std::size_t n = crowded ? random.Pick<std::size_t>({63, 64, 65, 255, 256, 257, 4095, 4096,
+                                                            4097, 8191, 8192, 8193, 20000})
+                                : PickCount(random);
   std::vector<Colour> spots;
   c.about = std::to_string(n) + " signatures: ";
-  c.table = MakeTable(n, random, spots, c.about);
+  c.table = MakeTable(n, crowded, random, spots, c.about);
   // The pass may try every signature for every pixel: a case holds at most
   // the budget's pairs, its length just short of the cap or at it.
   std::size_t count = PickPixels(random);
@@ -730,6 +763,18 @@ TEST(Differential, EveryKernelSearchAndThreadCountKeepsTheRule) {
         }
       }
     }
+    {
+      // And as the program calls it when the raster is read whole.
+      const Configuration config = ConfigurationOf(c.table);
+      Pixels got = c.pixels;
+      RemapPixels(got.data(), got.size() / 3, PrepareTable(config));
+      ++runs;
+      if (got != expected) {
+        wrong +=
+            (wrong.empty() ? "RemapPixels: " + Difference(c.table, c.pixels, got, expected, winners)
+                           : "\n  RemapPixels");
+      }
+    }
     if (!wrong.empty()) {
       ++failures;
       ADD_FAILURE() << wrong << "\nrepeat with REMAP_DIFF_SEED=" << seed << " REMAP_DIFF_CASES=1";
@@ -811,7 +856,7 @@ TEST(Differential, TheProgramOnRandomFilesKeepsTheRule) {
     std::string about;
     const auto n =
         static_cast<std::size_t>(random.OneIn(4) ? random.Between(1, 8) : random.Between(1, 500));
-    const Table table = MakeTable(n, random, spots, about);
+    const Table table = MakeTable(n, random.OneIn(8), random, spots, about);
     const std::int32_t width = random.OneIn(8) ? 1 : random.Between(1, 300);
     const std::int32_t height = random.OneIn(8) ? 1 : random.Between(1, 200);
     test::Ppm ppm;
