@@ -255,8 +255,13 @@ void AddPalette(PaletteKind kind, std::size_t n, Random& random, std::vector<Col
     }
     case PaletteKind::kSymmetric:
       while (match.size() < end) {
-        const Colour centre = {random.Between(0, 255), random.Between(0, 255),
-                               random.Between(0, 255)};
+        // Half the centres on or beside the corners of cells of 8.
+        auto near8 = [&] {
+          return random.OneIn(2)
+                     ? random.Between(0, 255)
+                     : Component(8 * random.Between(0, 32) + random.Pick({-1, 0, 1, 7}));
+        };
+        const Colour centre = {Sample(near8()), Sample(near8()), Sample(near8())};
         const std::int32_t reach = random.Pick({1, 2, 3, 8, 20, 100, 127, 200});
         const Colour offset = {random.Between(0, reach), random.Between(0, reach),
                                random.Between(0, reach)};
@@ -335,7 +340,7 @@ std::size_t PickCount(Random& random) {
   const std::size_t edges[] = {1,  2,   3,   7,   8,    15,   16,   17,   63,   64,
                                65, 255, 256, 257, 4095, 4096, 4097, 8191, 8192, 8193};
   const std::uint64_t roll = random.Below(100);
-  if (roll < 2) return random.Pick<std::size_t>({20000, 65535, 65536, 100000});
+  if (roll < 2) return random.Pick<std::size_t>({20000, 65535, 65536, 65537, 100000});
   if (roll < 8) return static_cast<std::size_t>(random.Between(1, 20000));
   if (roll < 25) return static_cast<std::size_t>(random.Between(1, 300));
   if (roll < 35) return random.Pick<std::size_t>({1, 2, 3});
@@ -586,9 +591,10 @@ Case MakeCase(std::uint64_t seed) {
   Random random(seed);
   Case c{seed, {}, {}, ""};
   const bool crowded = random.OneIn(8);
-  const std::size_t n = crowded ? random.Pick<std::size_t>({63, 64, 65, 255, 256, 257, 4095, 4096,
-                                                            4097, 8191, 8192, 8193, 20000})
-                                : PickCount(random);
+  const std::size_t n =
+      crowded ? random.Pick<std::size_t>({63, 64, 65, 255, 256, 257, 4095, 4096, 4097, 8191, 8192,
+                                          8193, 20000, 65536, 65537, 100000})
+              : PickCount(random);
   std::vector<Colour> spots;
   c.about = std::to_string(n) + " signatures: ";
   c.table = MakeTable(n, crowded, random, spots, c.about);
