@@ -56,16 +56,22 @@ std::uint64_t Cases(std::uint64_t suite) {
   return static_cast<std::uint64_t>(Setting(
       "REMAP_DIFF_CASES", static_cast<double>(std::max<std::uint64_t>(1, suite / Slowdown()))));
 }
-// REMAP_DIFF_VERBOSE=1 prints each case as it starts.
-void Log(const std::string& line) {
-  static const bool verbose = Setting("REMAP_DIFF_VERBOSE", 0) != 0;
-  if (verbose) std::printf("%s\n", line.c_str()), std::fflush(stdout);
-}
-
 std::uint64_t FirstSeed() { return static_cast<std::uint64_t>(Setting("REMAP_DIFF_SEED", 1)); }
 std::uint64_t Budget() {
   return static_cast<std::uint64_t>(
       Setting("REMAP_DIFF_BUDGET", 2e7 / static_cast<double>(Slowdown())));
+}
+
+// How to run the case of `seed` alone (a case depends on the budget too).
+std::string Repeat(std::uint64_t seed) {
+  return "\nrepeat alone: REMAP_DIFF_SEED=" + std::to_string(seed) +
+         " REMAP_DIFF_CASES=1 REMAP_DIFF_BUDGET=" + std::to_string(Budget()) + " with " +
+         testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+void Log(const std::string& line) {
+  static const bool verbose = Setting("REMAP_DIFF_VERBOSE", 0) != 0;
+  if (verbose) std::printf("%s\n", line.c_str()), std::fflush(stdout);
 }
 
 // Pseudo-random choices, the same for a seed with every standard library.
@@ -753,7 +759,7 @@ TEST(Differential, EveryKernelSearchAndThreadCountKeepsTheRule) {
   std::uint64_t runs = 0, failures = 0;
   for (std::uint64_t seed = first; seed < first + cases && failures < 3; ++seed) {
     const Case c = MakeCase(seed);
-    SCOPED_TRACE(testing::Message() << "seed " << seed << ": " << c.about);
+    SCOPED_TRACE(testing::Message() << "seed " << seed << ": " << c.about << Repeat(seed));
     Log("seed " + std::to_string(seed) + ": " + c.about);
     const std::vector<std::size_t> winners = Rule(c.table).Winners(c.pixels);
     const Pixels expected = Replaced(c.table, winners);
@@ -801,7 +807,7 @@ TEST(Differential, EveryKernelSearchAndThreadCountKeepsTheRule) {
     }
     if (!wrong.empty()) {
       ++failures;
-      ADD_FAILURE() << wrong << "\nrepeat with REMAP_DIFF_SEED=" << seed << " REMAP_DIFF_CASES=1";
+      ADD_FAILURE() << wrong;
     }
   }
   std::printf("%llu cases from seed %llu, %llu runs of the pass\n",
@@ -825,7 +831,7 @@ TEST(Differential, ThePassWhileTheRasterArrivesKeepsTheRule) {
         random.Pick<std::uint64_t>({1, 2, 3, 5, 7, 64, 191, 4095, 4097, 65537, 1u << 20}));
     SCOPED_TRACE(testing::Message()
                  << "seed " << seed << ": " << c.about << "; " << kSearchNames[search] << ", "
-                 << threads << " threads, parts of about " << part);
+                 << threads << " threads, parts of about " << part << Repeat(seed));
     Log("seed " + std::to_string(seed) + ": " + c.about + "; " + kSearchNames[search] + ", " +
         std::to_string(threads) + " threads, parts of about " + std::to_string(part));
     const Configuration config = ConfigurationOf(c.table);
@@ -956,7 +962,7 @@ TEST(Differential, TheProgramOnRandomFilesKeepsTheRule) {
     }
     SCOPED_TRACE(testing::Message()
                  << "seed " << seed << ": " << about << "; " << width << " x " << height
-                 << ", maxval " << ppm.maxval << ", " << routes[route]);
+                 << ", maxval " << ppm.maxval << ", " << routes[route] << Repeat(seed));
     Log("seed " + std::to_string(seed) + ": " + about + "; " + std::to_string(width) + " x " +
         std::to_string(height) + ", maxval " + ppm.maxval + ", " + routes[route]);
     test::Run run;
