@@ -434,12 +434,13 @@ enum class PictureKind {
   kSpots,      // the palette's noted colours and near them
   kFlat,       // one colour throughout
   kBitFlips,   // one colour with one bit of one component flipped, pixel by pixel
+  kCycle,      // a few to a few hundred colours coming round again and again
   kCount
 };
 
 const char* PictureName(PictureKind kind) {
-  const char* names[] = {"noise",     "gradient", "swatches", "texture", "exact",
-                         "midpoints", "near",     "spots",    "flat",    "bit flips"};
+  const char* names[] = {"noise", "gradient", "swatches", "texture",   "exact", "midpoints",
+                         "near",  "spots",    "flat",     "bit flips", "cycle"};
   return names[static_cast<int>(kind)];
 }
 
@@ -545,6 +546,16 @@ void AddPicture(PictureKind kind, std::size_t count, Random& random, const Table
         Colour flipped = {Sample(c[0]), Sample(c[1]), Sample(c[2])};
         if (!random.OneIn(4)) flipped[random.Below(3)] ^= 1 << random.Below(8);
         push(flipped[0], flipped[1], flipped[2]);
+      }
+      break;
+    }
+    case PictureKind::kCycle: {
+      std::vector<Colour> few(static_cast<std::size_t>(random.Pick({2, 3, 8, 64, 300})));
+      for (Colour& c : few) c = random.OneIn(2) ? someMatch() : randomColour();
+      const bool inTurn = random.OneIn(2);
+      for (std::size_t k = 0; k < count; ++k) {
+        const Colour& c = few[inTurn ? k % few.size() : random.Below(few.size())];
+        push(c[0], c[1], c[2]);
       }
       break;
     }
