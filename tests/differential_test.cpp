@@ -45,7 +45,7 @@ constexpr std::uint64_t kSlowdown = 2;
 constexpr std::uint64_t kSlowdown = 1;
 #endif
 
-std::uint64_t Slowdown() { return kSlowdown * (test::Emulated() ? 16 : 1); }
+std::uint64_t Slowdown() { return kSlowdown * (test::Emulated() ? 8 : 1); }
 
 double Setting(const char* name, double fallback) {
   const char* text = std::getenv(name);
@@ -374,8 +374,8 @@ Table MakeTable(std::size_t n, bool crowded, Random& random, std::vector<Colour>
                              base[1] + random.Between(0, side - 1),
                              base[2] + random.Between(0, side - 1)});
     }
-    const std::uint64_t far = random.Below(4);
-    for (std::uint64_t k = 0; k < far; ++k) {
+    const std::uint64_t outliers = random.Below(4);
+    for (std::uint64_t k = 0; k < outliers; ++k) {
       table.match[random.Below(n)] = {random.Between(kLowest, 255), random.Between(kLowest, 255),
                                       random.Between(kLowest, 255)};
     }
@@ -385,7 +385,7 @@ Table MakeTable(std::size_t n, bool crowded, Random& random, std::vector<Colour>
     spots.push_back({255 - base[0], 255 - base[1], 255 - base[2]});
     about += "crowded in a cell of " + std::to_string(side) + " at " + std::to_string(base[0]) +
              "," + std::to_string(base[1]) + "," + std::to_string(base[2]) + ", " +
-             std::to_string(far) + " far";
+             std::to_string(outliers) + " far";
   } else {
     const std::uint64_t kinds = 1 + random.Below(3);
     std::size_t left = n;
@@ -783,14 +783,14 @@ TEST(Differential, EveryKernelSearchAndThreadCountKeepsTheRule) {
       ASSERT_TRUE(std::equal(head.begin(), head.end(), expected.begin()));
     }
     Random random(seed ^ 0x9e3779b97f4a7c15u);
-    const bool small = c.pixels.size() / 3 * c.table.size() <= 200000;
+    const bool cheap = c.pixels.size() / 3 * c.table.size() <= 200000;
     std::string wrong;  // every way that went wrong, the first in full
     for (const RemapKernel kernel : kFastestFirst) {
       if (!HasKernel(kernel)) continue;
       for (std::size_t search = 0; search < std::size(kSearches); ++search) {
         const unsigned oneOf = kThreads[random.Below(std::size(kThreads))];
         for (const unsigned threads : kThreads) {
-          if (!small && threads != oneOf) continue;
+          if (!cheap && threads != oneOf) continue;
           const Way way{kernel, search, threads};
           const Pixels got = RunWay(way, c.table, c.pixels);
           ++runs;
