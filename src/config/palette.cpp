@@ -128,8 +128,10 @@ bool ReadGimp(std::string_view bytes, std::vector<PaletteColour>& colours,
 bool ReadJasc(std::string_view bytes, std::vector<PaletteColour>& colours,
               PaletteProblem& problem) {
   std::uint64_t count = 0;
+  std::size_t lines = 0;
   const std::size_t first = colours.size();
   const bool read = EachLine(bytes, [&](std::string_view line, std::size_t number) {
+    lines = number;
     std::string_view rest = line;
     const std::string_view word = TakeWord(rest);
     const bool alone = SkipBlanks(rest).empty();
@@ -156,6 +158,8 @@ bool ReadJasc(std::string_view bytes, std::vector<PaletteColour>& colours,
     return true;
   });
   if (!read) return false;
+  if (lines < 3)
+    return Refuse(problem, lines + 1, lines < 2 ? kExpectedJascVersion : kExpectedJascCount);
   if (colours.size() - first != count) {
     return Refuse(problem, 3,
                   std::string(kJascTooFew) + " (" + std::to_string(count) + " counted, " +
