@@ -1,14 +1,11 @@
 // remap: recolours a binary PPM image with a table of colour signatures.
 // Reads, remaps in place as the raster arrives, writes; every failure exits
 // with status 1.
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "config/configuration.hpp"
-#include "image/ppm_image.hpp"
 #include "message.hpp"
 #include "platform/platform.hpp"
 #include "remap.hpp"
@@ -34,16 +31,6 @@ int Answer(const char* text) {
   return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-// Returns once the output file's old content, let go while the run went on,
-// is gone: true, or false after saying that it could not be let go, which a
-// failed run reports too, after its own failure.
-bool Emptied() {
-  if (platform::AwaitEmptied()) return true;
-  WriteMessage(kFailedWritingData);
-  WriteMessage(kCouldNotWriteOutput);
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,7 +39,7 @@ int main(int argc, char** argv) {
   platform::LetOversizedWritesFail();
   argv = platform::Utf8Arguments(argc, argv);
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    return Answer((std::string(kUsage) + platform::WhereTheManualIs() + "\n").c_str());
+    return Answer((std::string(kUsage) + platform::WhereTheManualIs("remap") + "\n").c_str());
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     return Answer("remap " REMAP_VERSION "\n");
@@ -60,7 +47,7 @@ int main(int argc, char** argv) {
   Configuration config;
   if (Configure(argc, argv, config) != 0) {
     WriteMessage(kCouldNotLoadConfiguration);
-    Emptied();
+    OutputEmptied();
     return 1;
   }
   const PreparedTable table = PrepareTable(config);
@@ -68,27 +55,7 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotLoadConfiguration);
     return 1;
   }
-  std::uint16_t width = 0, height = 0, maxval = 0;
-  std::unique_ptr<std::uint8_t[]> pixels;
-  {
-    // Each part of the raster is remapped as soon as it is read, and
-    // written as soon as the read is complete and the part remapped.
-    RemapPass pass(table);
-    pixels = ReadImage(config.input, width, height, maxval, &pass);
-    if (!pixels) {
-      WriteMessage(kCouldNotReadImage);
-      Emptied();
-      return 1;
-    }
-    // The output file's old content goes while the image is read; what
-    // could not be emptied must not be written over.
-    if (!Emptied()) return 1;
-    if (WriteImage(config.output, width, height, maxval, pixels.get(), &pass) != 0) {
-      WriteMessage(kCouldNotWriteOutput);
-      return 1;
-    }
-  }
-  pixels.reset();
+  if (RemapImage(table, config.input, config.output) != 0) return 1;
   Deconfigure(config);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace platform {
 
@@ -77,7 +78,7 @@ void AdviseHugePages(void* buffer, std::size_t size);
 
 // Where the manual is, as the usage names it: the manual page on POSIX; on
 // Windows the web page that comes beside the program.
-const char* WhereTheManualIs();
+std::string WhereTheManualIs(const char* program);
 
 // How many processors this process may run on, at least 1: the affinity
 // mask's count where the system has one, else the processors present.

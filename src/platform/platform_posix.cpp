@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "platform/platform.hpp"
@@ -144,7 +145,7 @@ void AdviseHugePages(void* buffer, std::size_t size) {
 #endif
 }
 
-const char* WhereTheManualIs() { return "man remap"; }
+std::string WhereTheManualIs(const char* program) { return std::string("man ") + program; }
 
 unsigned UsableCpuCount() {
 #if defined(__linux__)

@@ -124,7 +124,9 @@ bool RegularFileOf(std::FILE* stream, FileIdentity& identity) {
 // nothing here is advisory, so nothing is asked.
 void AdviseHugePages(void*, std::size_t) {}
 
-const char* WhereTheManualIs() { return "remap.html, beside remap.exe"; }
+std::string WhereTheManualIs(const char* program) {
+  return std::string(program) + ".html, beside " + program + ".exe";
+}
 
 unsigned UsableCpuCount() {
   DWORD_PTR process = 0, system = 0;
