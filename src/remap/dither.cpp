@@ -1,0 +1,278 @@
+// Dithering on the pass's tables: Floyd-Steinberg rows spread over threads
+// as a wavefront, each value searched in the quads of its colour cell; and
+// ordered dithering, which moves the pixels and leaves the rest to the pass.
+#include "remap/dither.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "remap/dither_job.hpp"
+#include "remap/prepared.hpp"
+
+namespace remap {
+namespace {
+
+// The index's lists and quads take at most this.
+constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
+// Below this many pixels a thread's share would take about as long as
+// starting the thread.
+constexpr std::uint64_t kLeastShare = std::uint64_t{1} << 16;
+
+// Which row each kernel dithers with. A cell holds few quads, which wider
+// lanes than AVX2's would not shorten: AVX-512 takes AVX2's row, NEON the
+// plain one.
+struct DitherKernel {
+  RemapKernel kernel;
+  DitherRowFunction row;
+};
+
+const DitherKernel kDitherKernels[] = {
+#ifdef REMAP_X86_KERNELS
+    {RemapKernel::kAvx512, DitherRowAvx2},
+    {RemapKernel::kAvx2, DitherRowAvx2},
+#endif
+    {RemapKernel::kNeon, DitherRowPortable},
+    {RemapKernel::kPortable, DitherRowPortable},
+};
+
+DitherRowFunction RowFor(RemapKernel kernel) {
+  for (const DitherKernel& k : kDitherKernels) {
+    if (k.kernel == kernel) return k.row;
+  }
+  return DitherRowPortable;
+}
+
+RemapKernel FastestKernel() {
+  for (RemapKernel kernel : kFastestFirst) {
+    if (HasKernel(kernel)) return kernel;
+  }
+  return RemapKernel::kPortable;
+}
+
+bool Dither(DitherRowFunction rowFunction, const Signatures& all, std::uint8_t* pixels,
+            std::uint32_t width, std::uint32_t height, const std::uint8_t* alpha,
+            unsigned threads) {
+  if (width == 0 || height == 0) return true;
+  const std::uint64_t pixelCount = std::uint64_t{width} * height;
+  std::uint64_t planned =
+      threads > 0 ? threads
+                  : std::min<std::uint64_t>(platform::UsableCpuCount(), pixelCount / kLeastShare);
+  planned = std::clamp<std::uint64_t>(planned, 1, height);
+  const auto rings = static_cast<std::uint32_t>(planned + 1);
+  std::unique_ptr<std::int16_t[]> below;
+  std::unique_ptr<RowProgress[]> progress;
+  if (!Reserve(below, std::size_t{4} * width * rings) || !Allocate(progress, height)) return false;
+  // A single signature needs no index; one that cannot be had leaves every
+  // value to the search of every signature.
+  std::unique_ptr<Index> index(all.count > 1 ? new (std::nothrow) Index : nullptr);
+  if (index && !MakeIndex(all, kPoolBytes, *index)) index.reset();
+  const DitherJob job{&all,  index.get(), pixels, width,         height,
+                      alpha, below.get(), rings,  progress.get()};
+  // Rows are taken in order, so a row's thread waits only for rows taken
+  // before it, whose threads never wait for it.
+  std::atomic<std::uint32_t> next{0};
+  const auto work = [&] {
+    for (std::uint32_t row = next.fetch_add(1); row < height; row = next.fetch_add(1)) {
+      rowFunction(job, row);
+    }
+  };
+  std::vector<std::thread> helpers;
+  try {
+    helpers.reserve(planned - 1);
+    for (std::uint64_t t = 1; t < planned; ++t) helpers.emplace_back(work);
+  } catch (...) {
+    // Fewer threads: those that run take every row.
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  return true;
+}
+
+// floor(n / 128) for any n.
+std::int32_t FloorDiv128(std::int32_t n) { return n >= 0 ? n / 128 : -((-n + 127) / 128); }
+
+// The offsets of the pattern at strength `strength` for row `y`, per pixel
+// x mod 8, as two amounts each in 0..255: one added and one taken away,
+// with saturation; at most one of them is not 0.
+void PatternRow(std::int32_t strength, std::uint32_t y, std::uint8_t* add, std::uint8_t* take) {
+  for (std::uint32_t x = 0; x < 8; ++x) {
+    const std::int32_t t = FloorDiv128((2 * BayerValue(x, y) - 63) * strength);
+    add[x] = static_cast<std::uint8_t>(std::clamp(t, 0, 255));
+    take[x] = static_cast<std::uint8_t>(std::clamp(-t, 0, 255));
+  }
+}
+
+// The squared distance from each of `count` colours (components -15 to 255,
+// no two alike, at least two) to the nearest other, found in a grid of
+// cells about as many as the colours: each colour looks through shells of
+// cells around its own until no colour beyond them can be nearer.
+std::vector<std::int32_t> NearestOtherSquared(const Signatures& all) {
+  const auto count = static_cast<std::size_t>(all.count);
+  std::int32_t side = 1;  // cells a side
+  while (side < 64 && static_cast<std::size_t>(side) * side * side < count) ++side;
+  const std::int32_t size = (271 + side - 1) / side;  // values a cell holds a side
+  const auto cellOf = [&](std::size_t i, std::int32_t& r, std::int32_t& g, std::int32_t& b) {
+    r = (all.red[i] + 15) / size;
+    g = (all.green[i] + 15) / size;
+    b = (all.blue[i] + 15) / size;
+    return static_cast<std::size_t>((r * side + g) * side + b);
+  };
+  const auto cells = static_cast<std::size_t>(side) * side * side;
+  std::vector<std::uint32_t> start(cells + 1, 0), order(count);
+  std::int32_t r, g, b;
+  for (std::size_t i = 0; i < count; ++i) ++start[cellOf(i, r, g, b) + 1];
+  for (std::size_t c = 0; c < cells; ++c) start[c + 1] += start[c];
+  {
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t i = 0; i < count; ++i) {
+      order[fill[cellOf(i, r, g, b)]++] = static_cast<std::uint32_t>(i);
+    }
+  }
+  std::vector<std::int32_t> nearest(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    cellOf(i, r, g, b);
+    std::int32_t best = INT32_MAX;
+    // After shells 0 to k, a colour not yet seen differs by more than
+    // k·size in some component.
+    for (std::int32_t k = 0; k < side && (k == 0 || best > ((k - 1) * size) * ((k - 1) * size));
+         ++k) {
+      for (std::int32_t cr = std::max(r - k, 0); cr <= std::min(r + k, side - 1); ++cr) {
+        for (std::int32_t cg = std::max(g - k, 0); cg <= std::min(g + k, side - 1); ++cg) {
+          for (std::int32_t cb = std::max(b - k, 0); cb <= std::min(b + k, side - 1); ++cb) {
+            const std::int32_t away =
+                std::max({std::abs(cr - r), std::abs(cg - g), std::abs(cb - b)});
+            if (away != k) continue;
+            const auto cell = static_cast<std::size_t>((cr * side + cg) * side + cb);
+            for (std::uint32_t o = start[cell]; o < start[cell + 1]; ++o) {
+              const std::uint32_t j = order[o];
+              if (j == i) continue;
+              const std::int32_t dr = all.red[i] - all.red[j], dg = all.green[i] - all.green[j],
+                                 db = all.blue[i] - all.blue[j];
+              best = std::min(best, dr * dr + dg * dg + db * db);
+            }
+          }
+        }
+      }
+    }
+    nearest[i] = best;
+  }
+  return nearest;
+}
+
+}  // namespace
+}  // namespace remap
+
+bool DitherFloydSteinberg(std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
+                          const std::uint8_t* alpha, const PreparedTable& table, unsigned threads) {
+  return remap::Dither(remap::RowFor(remap::FastestKernel()), table->all, pixels, width, height,
+                       alpha, threads);
+}
+
+bool DitherFloydSteinbergWith(RemapKernel kernel, std::uint8_t* pixels, std::uint32_t width,
+                              std::uint32_t height, const std::uint8_t* alpha,
+                              const Configuration& config, unsigned threads) {
+  if (!HasKernel(kernel)) return false;
+  const PreparedTable table = PrepareTable(config);
+  if (!table) throw std::bad_alloc();
+  if (!remap::Dither(remap::RowFor(kernel), table->all, pixels, width, height, alpha, threads)) {
+    throw std::bad_alloc();
+  }
+  return true;
+}
+
+std::int32_t BayerValue(std::uint32_t x, std::uint32_t y) {
+  // Each doubling of the matrix, M' = [[4M, 4M + 2], [4M + 3, 4M + 1]],
+  // adds a quadrant chosen by the next higher bits of x and y, worth the
+  // least: so the lowest bits are worth the most.
+  static constexpr std::int32_t kTwo[2][2] = {{0, 2}, {3, 1}};
+  std::int32_t value = 0;
+  for (int bit = 0; bit < 3; ++bit) {
+    value = 4 * value + kTwo[(y >> bit) & 1][(x >> bit) & 1];
+  }
+  return value;
+}
+
+std::int32_t OrderedStrength(const PreparedTable& table) {
+  const remap::Signatures& all = table->all;
+  if (all.count < 2) return 0;
+  std::vector<std::int32_t> nearest = remap::NearestOtherSquared(all);
+  const auto middle = nearest.begin() + static_cast<std::ptrdiff_t>((nearest.size() - 1) / 2);
+  std::nth_element(nearest.begin(), middle, nearest.end());
+  // The integer nearest to sqrt(q / 3), q the median squared distance: s
+  // rounded down, then up where (s + 1/2)² < q / 3. (Never equal: 4q would
+  // be 3 (2s + 1)², odd.)
+  const std::int64_t q = *middle;
+  auto s = static_cast<std::int64_t>(std::sqrt(static_cast<double>(q / 3)));
+  while (s * s > q / 3) --s;
+  while ((s + 1) * (s + 1) <= q / 3) ++s;
+  if (3 * (2 * s + 1) * (2 * s + 1) < 4 * q) ++s;
+  return static_cast<std::int32_t>(s);
+}
+
+void OffsetOrdered(std::uint8_t* pixels, std::uint64_t pixelCount, std::uint64_t first,
+                   std::uint32_t width, const std::uint8_t* alpha, std::int32_t strength) {
+  std::uint64_t k = 0;
+  while (k < pixelCount) {
+    const std::uint64_t at = first + k;
+    const auto y = static_cast<std::uint32_t>(at / width),
+               x0 = static_cast<std::uint32_t>(at % width);
+    const std::uint64_t run = std::min<std::uint64_t>(pixelCount - k, width - x0);
+    std::uint8_t add[8], take[8];
+    remap::PatternRow(strength, y, add, take);
+    std::uint8_t* p = pixels + 3 * k;
+    std::uint64_t j = 0;
+    if (alpha == nullptr) {
+      // Sixteen pixels at a time, in a loop a compiler vectorises: the
+      // pattern repeats every eight.
+      std::uint8_t add48[48], take48[48];
+      for (int b = 0; b < 48; ++b) {
+        add48[b] = add[(x0 + static_cast<std::uint32_t>(b / 3)) % 8];
+        take48[b] = take[(x0 + static_cast<std::uint32_t>(b / 3)) % 8];
+      }
+      for (; j + 16 <= run; j += 16) {
+        std::uint8_t* q = p + 3 * j;
+        for (int b = 0; b < 48; ++b) {
+          const int up = q[b] + add48[b];
+          const int v = (up > 255 ? 255 : up) - take48[b];
+          q[b] = static_cast<std::uint8_t>(v < 0 ? 0 : v);
+        }
+      }
+    }
+    for (; j < run; ++j) {
+      if (alpha != nullptr && alpha[k + j] == 0) continue;
+      const std::uint32_t x = (x0 + static_cast<std::uint32_t>(j)) % 8;
+      for (int c = 0; c < 3; ++c) {
+        std::uint8_t& s = p[3 * j + static_cast<std::uint64_t>(c)];
+        s = static_cast<std::uint8_t>(std::clamp(s + add[x] - take[x], 0, 255));
+      }
+    }
+    k += run;
+  }
+}
+
+void DitherOrdered(std::uint8_t* pixels, std::uint32_t width, std::uint32_t height,
+                   const std::uint8_t* alpha, const PreparedTable& table, std::int32_t strength) {
+  const std::uint64_t count = std::uint64_t{width} * height;
+  OffsetOrdered(pixels, count, 0, width, alpha, strength);
+  RemapPixels(pixels, count, table);
+}
+
+void OrderedPass::Start(std::uint8_t* raster, std::uint64_t bytes) {
+  raster_ = raster;
+  offset_ = 0;
+  pass_.Start(raster, bytes);
+}
+
+void OrderedPass::Arrived(std::uint64_t bytes) {
+  const std::uint64_t pixels = bytes / 3;
+  OffsetOrdered(raster_ + 3 * offset_, pixels - offset_, offset_, width_,
+                alpha_ ? alpha_ + offset_ : nullptr, strength_);
+  offset_ = pixels;
+  pass_.Arrived(3 * pixels);
+}

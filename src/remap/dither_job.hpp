@@ -1,0 +1,44 @@
+// One Floyd-Steinberg run as the threads share it, and the row each kernel
+// dithers. Rows go to threads in order; a row may dither pixel x once the
+// row above has finished pixel x + 1, whose error reaches pixel x last. The
+// error a pixel sends to its right stays in registers; what a row sends
+// below goes to a buffer of its own, each entry written once, when final.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "remap.hpp"
+#include "remap/index.hpp"
+#include "remap/table.hpp"
+
+namespace remap {
+
+// How many pixels of a row are finished, alone in its cache line.
+struct alignas(64) RowProgress {
+  std::atomic<std::uint32_t> done{0};
+};
+
+struct DitherJob {
+  const Signatures* all;
+  Index* index;  // null: every pixel against every signature
+  std::uint8_t* pixels;
+  std::uint32_t width, height;
+  const std::uint8_t* alpha;  // null, or a byte a pixel
+  // Per ring slot, per pixel, the error sent below: red, green, blue, 0 in
+  // sixteenths (at most 16 * 270 in size). Row r writes slot r % rings and
+  // reads slot (r - 1) % rings; with at least two slots a slot is written
+  // again only once its reader has passed (each row trails the one above).
+  std::int16_t* below;
+  std::uint32_t rings;
+  RowProgress* progress;  // one a row
+};
+
+using DitherRowFunction = void (*)(const DitherJob& job, std::uint32_t row);
+
+void DitherRowPortable(const DitherJob& job, std::uint32_t row);
+#ifdef REMAP_X86_KERNELS
+void DitherRowAvx2(const DitherJob& job, std::uint32_t row);
+#endif
+
+}  // namespace remap
