@@ -24,28 +24,28 @@ constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
 // starting the thread.
 constexpr std::uint64_t kLeastShare = std::uint64_t{1} << 16;
 
-// Which row each kernel dithers with. A cell holds few quads, which wider
-// lanes than AVX2's would not shorten: AVX-512 takes AVX2's row, NEON the
-// plain one.
+// Which band each kernel dithers with. A cell holds few quads, which wider
+// lanes than AVX2's would not shorten: AVX-512 takes AVX2's band, NEON
+// the plain one.
 struct DitherKernel {
   RemapKernel kernel;
-  DitherRowFunction row;
+  DitherBandFunction band;
 };
 
 const DitherKernel kDitherKernels[] = {
 #ifdef REMAP_X86_KERNELS
-    {RemapKernel::kAvx512, DitherRowAvx2},
-    {RemapKernel::kAvx2, DitherRowAvx2},
+    {RemapKernel::kAvx512, DitherBandAvx2},
+    {RemapKernel::kAvx2, DitherBandAvx2},
 #endif
-    {RemapKernel::kNeon, DitherRowPortable},
-    {RemapKernel::kPortable, DitherRowPortable},
+    {RemapKernel::kNeon, DitherBandPortable},
+    {RemapKernel::kPortable, DitherBandPortable},
 };
 
-DitherRowFunction RowFor(RemapKernel kernel) {
+DitherBandFunction RowFor(RemapKernel kernel) {
   for (const DitherKernel& k : kDitherKernels) {
-    if (k.kernel == kernel) return k.row;
+    if (k.kernel == kernel) return k.band;
   }
-  return DitherRowPortable;
+  return DitherBandPortable;
 }
 
 RemapKernel FastestKernel() {
@@ -55,7 +55,7 @@ RemapKernel FastestKernel() {
   return RemapKernel::kPortable;
 }
 
-bool Dither(DitherRowFunction rowFunction, const Signatures& all, std::uint8_t* pixels,
+bool Dither(DitherBandFunction bandFunction, const Signatures& all, std::uint8_t* pixels,
             std::uint32_t width, std::uint32_t height, const std::uint8_t* alpha,
             unsigned threads) {
   if (width == 0 || height == 0) return true;
@@ -63,23 +63,29 @@ bool Dither(DitherRowFunction rowFunction, const Signatures& all, std::uint8_t* 
   std::uint64_t planned =
       threads > 0 ? threads
                   : std::min<std::uint64_t>(platform::UsableCpuCount(), pixelCount / kLeastShare);
-  planned = std::clamp<std::uint64_t>(planned, 1, height);
-  const auto rings = static_cast<std::uint32_t>(planned + 1);
+  planned = std::clamp<std::uint64_t>(planned, 1, (height + kBand - 1) / kBand);
+  const auto rings = static_cast<std::uint32_t>(planned * kBand + 1);
   std::unique_ptr<std::int16_t[]> below;
   std::unique_ptr<RowProgress[]> progress;
-  if (!Reserve(below, std::size_t{4} * width * rings) || !Allocate(progress, height)) return false;
+  // Each slot has an entry before the first, which a row's first pixel
+  // writes and nobody reads; after the ring, a slot of zeros above the
+  // first row.
+  const std::size_t slot = std::size_t{4} * (std::size_t{width} + 1);
+  if (!Reserve(below, slot * (rings + 1)) || !Allocate(progress, height)) return false;
+  std::fill(below.get() + slot * rings, below.get() + slot * (rings + 1), std::int16_t{0});
   // A single signature needs no index; one that cannot be had leaves every
   // value to the search of every signature.
   std::unique_ptr<Index> index(all.count > 1 ? new (std::nothrow) Index : nullptr);
   if (index && !MakeIndex(all, kPoolBytes, *index)) index.reset();
   const DitherJob job{&all,  index.get(), pixels, width,         height,
                       alpha, below.get(), rings,  progress.get()};
-  // Rows are taken in order, so a row's thread waits only for rows taken
-  // before it, whose threads never wait for it.
+  // Bands are taken in order, so a band's thread waits only for bands
+  // taken before it, whose threads never wait for it.
   std::atomic<std::uint32_t> next{0};
   const auto work = [&] {
-    for (std::uint32_t row = next.fetch_add(1); row < height; row = next.fetch_add(1)) {
-      rowFunction(job, row);
+    for (std::uint32_t first = next.fetch_add(kBand); first < height;
+         first = next.fetch_add(kBand)) {
+      bandFunction(job, first, std::min(kBand, height - first));
     }
   };
   std::vector<std::thread> helpers;

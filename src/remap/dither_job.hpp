@@ -1,5 +1,5 @@
-// One Floyd-Steinberg run as the threads share it, and the row each kernel
-// dithers. Rows go to threads in order; a row may dither pixel x once the
+// One Floyd-Steinberg run as the threads share it, and the band of rows each
+// kernel dithers. Bands go to threads in order; a row may dither pixel x once the
 // row above has finished pixel x + 1, whose error reaches pixel x last. The
 // error a pixel sends to its right stays in registers; what a row sends
 // below goes to a buffer of its own, each entry written once, when final.
@@ -25,20 +25,25 @@ struct DitherJob {
   std::uint8_t* pixels;
   std::uint32_t width, height;
   const std::uint8_t* alpha;  // null, or a byte a pixel
-  // Per ring slot, per pixel, the error sent below: red, green, blue, 0 in
-  // sixteenths (at most 16 * 270 in size). Row r writes slot r % rings and
-  // reads slot (r - 1) % rings; with at least two slots a slot is written
-  // again only once its reader has passed (each row trails the one above).
+  // Per ring slot, per pixel from -1 to width - 1, the error sent below:
+  // red, green, blue, 0 in sixteenths (at most 16 * 270 in size). Row r
+  // writes slot r % rings and reads slot (r - 1) % rings, the first row slot
+  // `rings`, all zeros. With at least two slots a slot is written again
+  // only once its reader has passed (each row trails the one above).
   std::int16_t* below;
   std::uint32_t rings;
   RowProgress* progress;  // one a row
 };
 
-using DitherRowFunction = void (*)(const DitherJob& job, std::uint32_t row);
+// Rows a thread takes at once, as a band.
+constexpr std::uint32_t kBand = 4;
 
-void DitherRowPortable(const DitherJob& job, std::uint32_t row);
+// Dithers rows first to first + rows - 1 (at most kBand).
+using DitherBandFunction = void (*)(const DitherJob& job, std::uint32_t first, std::uint32_t rows);
+
+void DitherBandPortable(const DitherJob& job, std::uint32_t first, std::uint32_t rows);
 #ifdef REMAP_X86_KERNELS
-void DitherRowAvx2(const DitherJob& job, std::uint32_t row);
+void DitherBandAvx2(const DitherJob& job, std::uint32_t first, std::uint32_t rows);
 #endif
 
 }  // namespace remap

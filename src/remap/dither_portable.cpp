@@ -4,6 +4,8 @@
 
 namespace remap {
 
-void DitherRowPortable(const DitherJob& job, std::uint32_t row) { DitherRow(job, row); }
+void DitherBandPortable(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
+  DitherBand(job, first, rows);
+}
 
 }  // namespace remap

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 
 #include "remap/dither_job.hpp"
@@ -98,13 +99,18 @@ inline Found FromQuads(const Quad* quads, std::int32_t count, std::int32_t r, st
                      ((1u << kPlaceBits) - 1);
   const Quad& quad = quads[place / kQuad];
   const std::uint32_t j = place % kQuad;
-  // Match lanes hold -64·(m - 128).
-  return {quad.colour[j], 128 - quad.rg[2 * j] / 64, 128 - quad.rg[2 * j + 1] / 64,
-          128 - quad.b[2 * j] / 64};
+  // Match lanes hold -64·(m - 128), at least -64·127.
+  const auto match = [](std::int16_t lane) { return 255 - ((lane + 64 * 127) >> 6); };
+  return {quad.colour[j], match(quad.rg[2 * j]), match(quad.rg[2 * j + 1]), match(quad.b[2 * j])};
 }
 
 // The signature nearest to (r, g, b), each 0 to 255: in the quads of its
-// cell of 8 a side, the cell built first where it is not yet.
+// cell, the cell built first where it is not yet.
+#ifndef kDitherLevelOverride
+constexpr int kDitherLevel = kCoarse;
+#else
+constexpr int kDitherLevel = kDitherLevelOverride;
+#endif
 inline Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::int32_t b) {
   if (job.index == nullptr) {
     const Signatures& all = *job.all;
@@ -121,17 +127,17 @@ inline Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::
     return {all.colour[best], all.red[best], all.green[best], all.blue[best]};
   }
   Index& index = *job.index;
-  constexpr int kShift = 8 - kFinest;
-  const std::int32_t cell =
-      (r >> kShift) << (2 * kFinest) | (g >> kShift) << kFinest | (b >> kShift);
+  constexpr int kLevel = kDitherLevel;
+  constexpr int kShift = 8 - kLevel;
+  const std::int32_t cell = (r >> kShift) << (2 * kLevel) | (g >> kShift) << kLevel | (b >> kShift);
   const std::uint64_t entry =
-      index.quads[kFinest][static_cast<std::size_t>(cell)].load(std::memory_order_acquire);
+      index.quads[kLevel][static_cast<std::size_t>(cell)].load(std::memory_order_acquire);
   const auto count = static_cast<std::int32_t>(entry & kQuadCountMask);
   // Neither unbuilt (0) nor without quads (kNoQuads), in one comparison.
   if (static_cast<std::uint32_t>(count - 1) < kNoQuads - 1) {
     return FromQuads(index.quadPool.get() + (entry >> kQuadCountBits), count, r, g, b);
   }
-  const CellCandidates found = BuildCandidates(index, kFinest, cell);
+  const CellCandidates found = BuildCandidates(index, kLevel, cell);
   if (found.quadCount > 0) return FromQuads(found.quads, found.quadCount, r, g, b);
   return NearestInSpan(*index.all, found.span, r, g, b);
 }
@@ -158,42 +164,162 @@ inline std::int32_t Clamp255(std::int32_t v) { return v < 0 ? 0 : v > 255 ? 255 
 // negative.
 inline std::int32_t Rounded(std::int32_t e) { return ((e + 8 + 512 * 16) >> 4) - 512; }
 
-void DitherRow(const DitherJob& job, std::uint32_t row) {
-  const std::uint32_t width = job.width;
-  std::uint8_t* p = job.pixels + std::uint64_t{3} * width * row;
-  const std::uint8_t* alpha = job.alpha ? job.alpha + std::uint64_t{width} * row : nullptr;
-  const std::int16_t* above =
-      row > 0 ? job.below + std::uint64_t{4} * width * ((row - 1) % job.rings) : nullptr;
-  std::int16_t* below = job.below + std::uint64_t{4} * width * (row % job.rings);
-  std::atomic<std::uint32_t>& done = job.progress[row].done;
-  std::uint32_t ready = row > 0 ? 0 : width;  // pixels of the row above known finished
-  // Sent right by the pixel before, and sent below-left and below so far
-  // to the entry before this pixel's and to this pixel's own.
-  std::int32_t right[3] = {0, 0, 0}, before[3] = {0, 0, 0}, under[3] = {0, 0, 0};
-  for (std::uint32_t x = 0; x < width; ++x) {
-    const std::uint32_t needed = x + 2 < width ? x + 2 : width;
-    if (ready < needed) ready = Await(job.progress[row - 1].done, needed);
-    std::int32_t v[3];
-    const bool clear = alpha != nullptr && alpha[x] == 0;
-    for (int c = 0; c < 3; ++c) {
-      const std::int32_t e = right[c] + (above ? above[4 * x + c] : 0);
-      v[c] = clear ? p[3 * x + c] : Clamp255(p[3 * x + c] + Rounded(e));
+// One row of a band as it goes: where its pixels and errors are, and the
+// error sent right by its last pixel, and below-left and below so far to
+// the entry before that pixel's and to that pixel's own.
+struct RowState {
+  std::uint8_t* pixels;
+  const std::uint8_t* alpha;
+  const std::int16_t* above;  // the zero slot for the picture's first row
+  std::int16_t* below;        // entry -1 is there, not read
+#if defined(__AVX2__)
+  __m128i right, before, under;  // red, green, blue, 0
+#else
+  std::int32_t right[3], before[3], under[3];
+#endif
+};
+
+inline RowState StartRow(const DitherJob& job, std::uint32_t row) {
+  const std::uint64_t width = job.width, slot = 4 * (width + 1);
+  RowState state;
+  state.pixels = job.pixels + 3 * width * row;
+  state.alpha = job.alpha ? job.alpha + width * row : nullptr;
+  state.above = job.below + slot * (row > 0 ? (row - 1) % job.rings : job.rings) + 4;
+  state.below = job.below + slot * (row % job.rings) + 4;
+#if defined(__AVX2__)
+  state.right = state.before = state.under = _mm_setzero_si128();
+#else
+  for (int c = 0; c < 3; ++c) state.right[c] = state.before[c] = state.under[c] = 0;
+#endif
+  return state;
+}
+
+#if defined(__AVX2__)
+// The nearest signature to v (red, green, blue, 0 in 32-bit lanes) and its
+// match colour in the same lanes.
+inline std::uint32_t NearestOf(const DitherJob& job, __m128i v, __m128i& match) {
+  const std::int32_t r = _mm_cvtsi128_si32(v), g = _mm_extract_epi32(v, 1),
+                     b = _mm_extract_epi32(v, 2);
+  if (job.index != nullptr) {
+    constexpr int kShift = 8 - kDitherLevel;
+    const std::int32_t cell =
+        (r >> kShift) << (2 * kDitherLevel) | (g >> kShift) << kDitherLevel | (b >> kShift);
+    const std::uint64_t entry = job.index->quads[kDitherLevel][static_cast<std::size_t>(cell)].load(
+        std::memory_order_acquire);
+    const auto count = static_cast<std::int32_t>(entry & kQuadCountMask);
+    if (static_cast<std::uint32_t>(count - 1) < kNoQuads - 1) {
+      const Quad* quads = job.index->quadPool.get() + (entry >> kQuadCountBits);
+      // 256·(v - 128) in 16-bit lanes: (r', g') and (b', 0) pairs.
+      const __m128i lanes =
+          _mm_packs_epi32(_mm_slli_epi32(_mm_sub_epi32(v, _mm_setr_epi32(128, 128, 128, 0)), 8),
+                          _mm_setzero_si128());
+      const auto place = static_cast<std::uint32_t>(QuadKey(quads, count, _mm_cvtsi128_si32(lanes),
+                                                            _mm_extract_epi32(lanes, 1))) &
+                         ((1u << kPlaceBits) - 1);
+      const Quad& quad = quads[place / kQuad];
+      const std::uint32_t j = place % kQuad;
+      std::int32_t pair;
+      std::memcpy(&pair, &quad.rg[2 * j], sizeof pair);
+      const __m128i lane =
+          _mm_cvtepi16_epi32(_mm_insert_epi16(_mm_cvtsi32_si128(pair), quad.b[2 * j], 2));
+      // Match lanes hold -64·(m - 128), at least -64·127.
+      match = _mm_sub_epi32(
+          _mm_setr_epi32(255, 255, 255, 0),
+          _mm_srai_epi32(_mm_add_epi32(lane, _mm_setr_epi32(64 * 127, 64 * 127, 64 * 127, 0)), 6));
+      return quad.colour[j];
     }
-    const Found found = Nearest(job, v[0], v[1], v[2]);
-    p[3 * x] = static_cast<std::uint8_t>(found.colour);
-    p[3 * x + 1] = static_cast<std::uint8_t>(found.colour >> 8);
-    p[3 * x + 2] = static_cast<std::uint8_t>(found.colour >> 16);
-    const std::int32_t m[3] = {found.red, found.green, found.blue};
-    for (int c = 0; c < 3; ++c) {
-      const std::int32_t d = clear ? 0 : v[c] - m[c];
-      right[c] = 7 * d;
-      if (x > 0) below[4 * (x - 1) + c] = static_cast<std::int16_t>(before[c] + 3 * d);
-      before[c] = under[c] + 5 * d;
-      under[c] = d;
-    }
-    if (x % kPublishEvery == kPublishEvery - 1) done.store(x + 1, std::memory_order_release);
   }
-  for (int c = 0; c < 3; ++c) below[4 * (width - 1) + c] = static_cast<std::int16_t>(before[c]);
+  const Found found = Nearest(job, r, g, b);
+  match = _mm_setr_epi32(found.red, found.green, found.blue, 0);
+  return found.colour;
+}
+
+// Dithers pixel x of a row whose errors from above are final there.
+inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
+  std::uint8_t* p = row.pixels + 3 * std::uint64_t{x};
+  const __m128i s = _mm_setr_epi32(p[0], p[1], p[2], 0);
+  std::int64_t received;
+  std::memcpy(&received, row.above + 4 * x, sizeof received);
+  const __m128i e = _mm_add_epi32(row.right, _mm_cvtepi16_epi32(_mm_cvtsi64_si128(received)));
+  // floor((e + 8) / 16) as a shift of a number never negative.
+  const __m128i moved = _mm_sub_epi32(
+      _mm_srai_epi32(_mm_add_epi32(e, _mm_set1_epi32(8 + 512 * 16)), 4), _mm_set1_epi32(512));
+  const bool clear = row.alpha != nullptr && row.alpha[x] == 0;
+  const __m128i v = clear
+                        ? s
+                        : _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(s, moved), _mm_setzero_si128()),
+                                        _mm_setr_epi32(255, 255, 255, 0));
+  __m128i match;
+  const std::uint32_t colour = NearestOf(job, v, match);
+  p[0] = static_cast<std::uint8_t>(colour);
+  p[1] = static_cast<std::uint8_t>(colour >> 8);
+  p[2] = static_cast<std::uint8_t>(colour >> 16);
+  const __m128i d = clear ? _mm_setzero_si128() : _mm_sub_epi32(v, match);
+  row.right = _mm_sub_epi32(_mm_slli_epi32(d, 3), d);
+  const __m128i sent = _mm_add_epi32(row.before, _mm_add_epi32(_mm_slli_epi32(d, 1), d));
+  const std::int64_t packed = _mm_cvtsi128_si64(_mm_packs_epi32(sent, sent));
+  std::memcpy(row.below + 4 * (std::int64_t{x} - 1), &packed, sizeof packed);
+  row.before = _mm_add_epi32(row.under, _mm_add_epi32(_mm_slli_epi32(d, 2), d));
+  row.under = d;
+  if (x + 1 == job.width) {
+    const std::int64_t last = _mm_cvtsi128_si64(_mm_packs_epi32(row.before, row.before));
+    std::memcpy(row.below + 4 * x, &last, sizeof last);
+  }
+}
+#else
+// Dithers pixel x of a row whose errors from above are final there.
+inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
+  std::uint8_t* p = row.pixels + 3 * std::uint64_t{x};
+  std::int32_t v[3];
+  const bool clear = row.alpha != nullptr && row.alpha[x] == 0;
+  for (int c = 0; c < 3; ++c) {
+    const std::int32_t e = row.right[c] + row.above[4 * x + c];
+    v[c] = clear ? p[c] : Clamp255(p[c] + Rounded(e));
+  }
+  const Found found = Nearest(job, v[0], v[1], v[2]);
+  p[0] = static_cast<std::uint8_t>(found.colour);
+  p[1] = static_cast<std::uint8_t>(found.colour >> 8);
+  p[2] = static_cast<std::uint8_t>(found.colour >> 16);
+  const std::int32_t m[3] = {found.red, found.green, found.blue};
+  for (int c = 0; c < 3; ++c) {
+    const std::int32_t d = clear ? 0 : v[c] - m[c];
+    row.right[c] = 7 * d;
+    row.below[4 * (std::int64_t{x} - 1) + c] = static_cast<std::int16_t>(row.before[c] + 3 * d);
+    row.before[c] = row.under[c] + 5 * d;
+    row.under[c] = d;
+  }
+  if (x + 1 == job.width) {
+    for (int c = 0; c < 3; ++c) row.below[4 * x + c] = static_cast<std::int16_t>(row.before[c]);
+  }
+}
+#endif
+
+// A thread dithers a band of rows at once, each kLag pixels
+// behind the one above: the search of a value waits on memory, and the
+// rows' searches, independent, overlap.
+constexpr std::uint32_t kLag = 2;
+
+void DitherBand(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
+  const std::uint32_t width = job.width;
+  RowState state[kBand];
+  for (std::uint32_t i = 0; i < rows; ++i) state[i] = StartRow(job, first + i);
+  std::atomic<std::uint32_t>& done = job.progress[first + rows - 1].done;
+  std::uint32_t ready = first > 0 ? 0 : width;  // pixels of the row above known finished
+  const std::uint32_t steps = width + kLag * (rows - 1);
+  for (std::uint32_t t = 0; t < steps; ++t) {
+    if (t < width) {
+      const std::uint32_t needed = t + 2 < width ? t + 2 : width;
+      if (ready < needed) ready = Await(job.progress[first - 1].done, needed);
+    }
+    for (std::uint32_t i = 0; i < rows; ++i) {
+      if (t < kLag * i || t - kLag * i >= width) continue;
+      DitherPixel(job, state[i], t - kLag * i);
+    }
+    if (t >= kLag * (rows - 1)) {
+      const std::uint32_t x = t - kLag * (rows - 1);
+      if (x % kPublishEvery == kPublishEvery - 1) done.store(x + 1, std::memory_order_release);
+    }
+  }
   done.store(width, std::memory_order_release);
 }
 
