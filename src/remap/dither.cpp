@@ -77,8 +77,9 @@ bool Dither(DitherBandFunction bandFunction, const Signatures& all, std::uint8_t
   // value to the search of every signature.
   std::unique_ptr<Index> index(all.count > 1 ? new (std::nothrow) Index : nullptr);
   if (index && !MakeIndex(all, kPoolBytes, *index)) index.reset();
-  const DitherJob job{&all,  index.get(), pixels, width,         height,
-                      alpha, below.get(), rings,  progress.get()};
+  const DitherJob job{
+      &all,        index.get(), DitherLevel(all.count), pixels, width, height, alpha,
+      below.get(), rings,       progress.get()};
   // Bands are taken in order, so a band's thread waits only for bands
   // taken before it, whose threads never wait for it.
   std::atomic<std::uint32_t> next{0};
@@ -144,10 +145,23 @@ std::vector<std::int32_t> NearestOtherSquared(const Signatures& all) {
   for (std::size_t i = 0; i < count; ++i) {
     cellOf(i, r, g, b);
     std::int32_t best = INT32_MAX;
-    // After shells 0 to k, a colour not yet seen differs by more than
-    // k·size in some component.
-    for (std::int32_t k = 0; k < side && (k == 0 || best > ((k - 1) * size) * ((k - 1) * size));
-         ++k) {
+    // After shells 0 to k, a colour not yet seen lies beyond one side of
+    // the box they make: at least `gap` away.
+    const std::int32_t u[3] = {all.red[i] + 15, all.green[i] + 15, all.blue[i] + 15};
+    const std::int32_t c[3] = {r, g, b};
+    const auto gap = [&](std::int32_t k) {
+      std::int32_t least = INT32_MAX;
+      for (int a = 0; a < 3; ++a) {
+        if (c[a] - k > 0) least = std::min(least, u[a] - (c[a] - k) * size + 1);
+        if (c[a] + k < side - 1) least = std::min(least, (c[a] + k + 1) * size - u[a]);
+      }
+      return least;
+    };
+    for (std::int32_t k = 0; k < side; ++k) {
+      if (k > 0) {
+        const std::int64_t beyond = gap(k - 1);
+        if (std::int64_t{best} <= beyond * beyond) break;
+      }
       for (std::int32_t cr = std::max(r - k, 0); cr <= std::min(r + k, side - 1); ++cr) {
         for (std::int32_t cg = std::max(g - k, 0); cg <= std::min(g + k, side - 1); ++cg) {
           for (std::int32_t cb = std::max(b - k, 0); cb <= std::min(b + k, side - 1); ++cb) {

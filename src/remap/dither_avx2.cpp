@@ -5,7 +5,7 @@
 namespace remap {
 
 void DitherBandAvx2(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
-  DitherBand(job, first, rows);
+  DitherBandOfJob(job, first, rows);
 }
 
 }  // namespace remap

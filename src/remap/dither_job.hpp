@@ -22,6 +22,7 @@ struct alignas(64) RowProgress {
 struct DitherJob {
   const Signatures* all;
   Index* index;  // null: every pixel against every signature
+  int level;     // of the cells values are searched in: kCoarse or kFinest
   std::uint8_t* pixels;
   std::uint32_t width, height;
   const std::uint8_t* alpha;  // null, or a byte a pixel
@@ -34,6 +35,11 @@ struct DitherJob {
   std::uint32_t rings;
   RowProgress* progress;  // one a row
 };
+
+// The level of the cells a value is searched in: cells of 16 a side hold a
+// few quads for palettes of up to a few hundred colours, and fit the
+// caches better; beyond, cells of 8 hold fewer.
+inline int DitherLevel(std::int32_t signatures) { return signatures <= 512 ? kCoarse : kFinest; }
 
 // Rows a thread takes at once, as a band.
 constexpr std::uint32_t kBand = 4;

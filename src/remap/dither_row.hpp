@@ -105,13 +105,9 @@ inline Found FromQuads(const Quad* quads, std::int32_t count, std::int32_t r, st
 }
 
 // The signature nearest to (r, g, b), each 0 to 255: in the quads of its
-// cell, the cell built first where it is not yet.
-#ifndef kDitherLevelOverride
-constexpr int kDitherLevel = kCoarse;
-#else
-constexpr int kDitherLevel = kDitherLevelOverride;
-#endif
-inline Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::int32_t b) {
+// cell of kLevel, the cell built first where it is not yet.
+template <int kLevel>
+Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::int32_t b) {
   if (job.index == nullptr) {
     const Signatures& all = *job.all;
     const std::int32_t count = all.count;
@@ -127,7 +123,6 @@ inline Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::
     return {all.colour[best], all.red[best], all.green[best], all.blue[best]};
   }
   Index& index = *job.index;
-  constexpr int kLevel = kDitherLevel;
   constexpr int kShift = 8 - kLevel;
   const std::int32_t cell = (r >> kShift) << (2 * kLevel) | (g >> kShift) << kLevel | (b >> kShift);
   const std::uint64_t entry =
@@ -197,15 +192,16 @@ inline RowState StartRow(const DitherJob& job, std::uint32_t row) {
 #if defined(__AVX2__)
 // The nearest signature to v (red, green, blue, 0 in 32-bit lanes) and its
 // match colour in the same lanes.
-inline std::uint32_t NearestOf(const DitherJob& job, __m128i v, __m128i& match) {
+template <int kLevel>
+std::uint32_t NearestOf(const DitherJob& job, __m128i v, __m128i& match) {
   const std::int32_t r = _mm_cvtsi128_si32(v), g = _mm_extract_epi32(v, 1),
                      b = _mm_extract_epi32(v, 2);
   if (job.index != nullptr) {
-    constexpr int kShift = 8 - kDitherLevel;
+    constexpr int kShift = 8 - kLevel;
     const std::int32_t cell =
-        (r >> kShift) << (2 * kDitherLevel) | (g >> kShift) << kDitherLevel | (b >> kShift);
-    const std::uint64_t entry = job.index->quads[kDitherLevel][static_cast<std::size_t>(cell)].load(
-        std::memory_order_acquire);
+        (r >> kShift) << (2 * kLevel) | (g >> kShift) << kLevel | (b >> kShift);
+    const std::uint64_t entry =
+        job.index->quads[kLevel][static_cast<std::size_t>(cell)].load(std::memory_order_acquire);
     const auto count = static_cast<std::int32_t>(entry & kQuadCountMask);
     if (static_cast<std::uint32_t>(count - 1) < kNoQuads - 1) {
       const Quad* quads = job.index->quadPool.get() + (entry >> kQuadCountBits);
@@ -229,13 +225,14 @@ inline std::uint32_t NearestOf(const DitherJob& job, __m128i v, __m128i& match) 
       return quad.colour[j];
     }
   }
-  const Found found = Nearest(job, r, g, b);
+  const Found found = Nearest<kLevel>(job, r, g, b);
   match = _mm_setr_epi32(found.red, found.green, found.blue, 0);
   return found.colour;
 }
 
 // Dithers pixel x of a row whose errors from above are final there.
-inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
+template <int kLevel>
+void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
   std::uint8_t* p = row.pixels + 3 * std::uint64_t{x};
   const __m128i s = _mm_setr_epi32(p[0], p[1], p[2], 0);
   std::int64_t received;
@@ -250,7 +247,7 @@ inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
                         : _mm_min_epi32(_mm_max_epi32(_mm_add_epi32(s, moved), _mm_setzero_si128()),
                                         _mm_setr_epi32(255, 255, 255, 0));
   __m128i match;
-  const std::uint32_t colour = NearestOf(job, v, match);
+  const std::uint32_t colour = NearestOf<kLevel>(job, v, match);
   p[0] = static_cast<std::uint8_t>(colour);
   p[1] = static_cast<std::uint8_t>(colour >> 8);
   p[2] = static_cast<std::uint8_t>(colour >> 16);
@@ -268,7 +265,8 @@ inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
 }
 #else
 // Dithers pixel x of a row whose errors from above are final there.
-inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
+template <int kLevel>
+void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
   std::uint8_t* p = row.pixels + 3 * std::uint64_t{x};
   std::int32_t v[3];
   const bool clear = row.alpha != nullptr && row.alpha[x] == 0;
@@ -276,7 +274,7 @@ inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
     const std::int32_t e = row.right[c] + row.above[4 * x + c];
     v[c] = clear ? p[c] : Clamp255(p[c] + Rounded(e));
   }
-  const Found found = Nearest(job, v[0], v[1], v[2]);
+  const Found found = Nearest<kLevel>(job, v[0], v[1], v[2]);
   p[0] = static_cast<std::uint8_t>(found.colour);
   p[1] = static_cast<std::uint8_t>(found.colour >> 8);
   p[2] = static_cast<std::uint8_t>(found.colour >> 16);
@@ -299,6 +297,7 @@ inline void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
 // rows' searches, independent, overlap.
 constexpr std::uint32_t kLag = 2;
 
+template <int kLevel>
 void DitherBand(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
   const std::uint32_t width = job.width;
   RowState state[kBand];
@@ -313,7 +312,7 @@ void DitherBand(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
     }
     for (std::uint32_t i = 0; i < rows; ++i) {
       if (t < kLag * i || t - kLag * i >= width) continue;
-      DitherPixel(job, state[i], t - kLag * i);
+      DitherPixel<kLevel>(job, state[i], t - kLag * i);
     }
     if (t >= kLag * (rows - 1)) {
       const std::uint32_t x = t - kLag * (rows - 1);
@@ -321,6 +320,15 @@ void DitherBand(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
     }
   }
   done.store(width, std::memory_order_release);
+}
+
+// The band with the job's cells.
+inline void DitherBandOfJob(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
+  if (job.level == kCoarse) {
+    DitherBand<kCoarse>(job, first, rows);
+  } else {
+    DitherBand<kFinest>(job, first, rows);
+  }
 }
 
 }  // namespace
