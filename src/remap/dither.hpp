@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "remap.hpp"
 
@@ -58,11 +59,12 @@ void DitherOrdered(std::uint8_t* pixels, std::uint32_t width, std::uint32_t heig
                    const std::uint8_t* alpha, const PreparedTable& table, std::int32_t strength);
 
 // RemapPass with ordered dithering: each part of the raster is moved by the
-// pattern as it arrives, then remapped. `alpha` (one byte a pixel, or null)
-// must be whole before the raster starts to arrive.
+// pattern as it arrives, then remapped. `width` is read when the raster
+// starts (ReadImage has stored the header's by then); `alpha` (one byte a
+// pixel, or null) must be whole by then too.
 class OrderedPass final : public RasterPace {
  public:
-  OrderedPass(const PreparedTable& table, std::uint32_t width, const std::uint8_t* alpha,
+  OrderedPass(const PreparedTable& table, const std::uint16_t& width, const std::uint8_t* alpha,
               std::int32_t strength)
       : pass_(table), width_(width), alpha_(alpha), strength_(strength) {}
 
@@ -73,9 +75,18 @@ class OrderedPass final : public RasterPace {
 
  private:
   RemapPass pass_;
-  std::uint32_t width_;
+  const std::uint16_t& width_;
   const std::uint8_t* alpha_;
   std::int32_t strength_;
   std::uint8_t* raster_ = nullptr;
   std::uint64_t offset_ = 0;  // pixels moved so far
 };
+
+// The runs of a dithering program once the table is prepared and the
+// streams are open, as RemapImage: a P6 image from `input` to `output`,
+// Floyd-Steinberg on every thread the process may use, or ordered with
+// `strength` (OrderedStrength's where it is below 0). Return 0, or 1 after
+// the messages of the step that failed. The streams stay open.
+int FloydSteinbergImage(const PreparedTable& table, std::FILE* input, std::FILE* output);
+int OrderedImage(const PreparedTable& table, std::int32_t strength, std::FILE* input,
+                 std::FILE* output);
