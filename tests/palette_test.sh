@@ -119,6 +119,11 @@ check "-dither after -out" 0 - "" remap-palette three.gpl -in "with space/in put
 cmp -s fs2.ppm fs.ppm || failed "-dither after -out"
 check "-dither between palettes and -in" 0 fs.ppm "" \
   remap-palette three.gpl -dither ordered=9 -in "with space/in put.ppm" -dither fs
+# A picture read in several parts, its height no multiple of the rows a
+# thread dithers at once, from a file and from a pipe.
+pnmtile 1000 483 "with space/in put.ppm" > big.ppm
+timeout 60 remap-palette three.gpl -dither fs -in big.ppm -out big-fs.ppm || failed "-dither fs on big.ppm"
+check "-dither fs from a pipe" 0 big-fs.ppm "" bash -c 'remap-palette three.gpl -dither fs < big.ppm'
 check "ordered of strength 0" 0 snap.ppm "" remap-palette three.gpl -in "with space/in put.ppm" -dither ordered=0
 remap-palette three.gpl three.pal -dither ordered -in "with space/in put.ppm" > ordered.ppm
 cmp -s ordered.ppm snap.ppm && failed "-dither ordered changed nothing"

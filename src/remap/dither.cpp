@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
@@ -55,49 +57,156 @@ RemapKernel FastestKernel() {
   return RemapKernel::kPortable;
 }
 
-bool Dither(DitherBandFunction bandFunction, const Signatures& all, std::uint8_t* pixels,
+}  // namespace
+
+// One Floyd-Steinberg run: what its threads share, the helpers it starts,
+// and the rows of the picture that have arrived.
+class FsRun {
+ public:
+  FsRun() = default;
+  FsRun(const FsRun&) = delete;
+  FsRun& operator=(const FsRun&) = delete;
+  ~FsRun() { Stop(); }
+
+  // Returns false when memory is short.
+  bool Prepare(DitherBandFunction band, const Signatures& all, std::uint8_t* pixels,
+               std::uint32_t width, std::uint32_t height, const std::uint8_t* alpha,
+               unsigned threads) {
+    band_ = band;
+    const std::uint64_t pixelCount = std::uint64_t{width} * height;
+    std::uint64_t planned =
+        threads > 0 ? threads
+                    : std::min<std::uint64_t>(platform::UsableCpuCount(), pixelCount / kLeastShare);
+    planned_ = std::clamp<std::uint64_t>(planned, 1, (height + kBand - 1) / kBand);
+    const auto rings = static_cast<std::uint32_t>(planned_ * kBand + 1);
+    // Each slot has an entry before the first, which a row's first pixel
+    // writes and nobody reads; after the ring, a slot of zeros above the
+    // first row.
+    const std::size_t slot = std::size_t{4} * (std::size_t{width} + 1);
+    if (!Reserve(below_, slot * (rings + 1)) || !Allocate(progress_, height)) return false;
+    std::fill(below_.get() + slot * rings, below_.get() + slot * (rings + 1), std::int16_t{0});
+    // A single signature needs no index; one that cannot be had leaves every
+    // value to the search of every signature.
+    index_.reset(all.count > 1 ? new (std::nothrow) Index : nullptr);
+    if (index_ && !MakeIndex(all, kPoolBytes, *index_)) index_.reset();
+    job_ = {&all,         index_.get(), DitherLevel(all.count), pixels, width, height, alpha,
+            below_.get(), rings,        progress_.get(),        &stop_};
+    return true;
+  }
+
+  // Starts the threads beside the caller's. One that cannot be started
+  // leaves its bands to the others.
+  void StartHelpers() {
+    try {
+      helpers_.reserve(planned_ - 1);
+      for (std::uint64_t t = 1; t < planned_; ++t) helpers_.emplace_back(&FsRun::Work, this);
+    } catch (...) {
+    }
+  }
+
+  // The first `pixels` have arrived.
+  void Arrived(std::uint64_t pixels) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      arrived_ = pixels;
+    }
+    arrivedOrStopped_.notify_all();
+  }
+
+  // Takes bands in order, each once its rows have arrived, until none is
+  // left. Bands are taken in order, so a band's thread waits only for bands
+  // taken before it, whose threads never wait for it.
+  void Work() {
+    while (TakeBand()) {
+    }
+  }
+
+  // Returns once the first `rows` rows are dithered, taking bands that have
+  // arrived meanwhile; of rows not yet arrived it waits only for those of
+  // whole bands that have.
+  void AwaitRows(std::uint32_t rows) {
+    const std::uint32_t width = job_.width, height = job_.height;
+    const auto arrivedRows = static_cast<std::uint32_t>(arrived_.load() / width);
+    if (arrivedRows < height) rows = std::min(rows, arrivedRows / kBand * kBand);
+    if (rows == 0) return;
+    // Only the last row of a band tells its progress; it finishes last.
+    const std::uint32_t last = std::min((rows - 1) / kBand * kBand + kBand, height) - 1;
+    const std::atomic<std::uint32_t>& done = progress_[last].done;
+    for (int spin = 0; done.load(std::memory_order_acquire) < width; ++spin) {
+      if (stop_.load(std::memory_order_relaxed)) return;
+      std::uint32_t first = next_.load();
+      const std::uint64_t needed =
+          std::uint64_t{width} * std::min<std::uint64_t>(std::uint64_t{first} + kBand, height);
+      if (first < height && arrived_.load() >= needed &&
+          next_.compare_exchange_strong(first, first + kBand)) {
+        band_(job_, first, std::min(kBand, height - first));
+      } else if (spin > 256) {
+        std::this_thread::yield();
+      }
+    }
+  }
+
+  // Returns once no thread of the run touches the pixels; they are left
+  // part dithered.
+  void Stop() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stop_.store(true, std::memory_order_relaxed);
+    }
+    arrivedOrStopped_.notify_all();
+    Join();
+  }
+
+  void Join() {
+    for (std::thread& helper : helpers_) helper.join();
+    helpers_.clear();
+  }
+
+ private:
+  // Dithers the next band once its rows have arrived; false when there was
+  // none or the run stopped.
+  bool TakeBand() {
+    const std::uint32_t height = job_.height;
+    const std::uint32_t first = next_.fetch_add(kBand);
+    if (first >= height) return false;
+    const std::uint32_t rows = std::min(kBand, height - first);
+    const std::uint64_t needed = std::uint64_t{job_.width} * (first + rows);
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      arrivedOrStopped_.wait(
+          lock, [&] { return arrived_.load() >= needed || stop_.load(std::memory_order_relaxed); });
+      if (stop_.load(std::memory_order_relaxed)) return false;
+    }
+    band_(job_, first, rows);
+    return true;
+  }
+
+  DitherBandFunction band_ = nullptr;
+  std::uint64_t planned_ = 1;
+  std::unique_ptr<std::int16_t[]> below_;
+  std::unique_ptr<RowProgress[]> progress_;
+  std::unique_ptr<Index> index_;
+  DitherJob job_{};
+  std::atomic<std::uint32_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable arrivedOrStopped_;
+  std::atomic<std::uint64_t> arrived_{0};  // pixels, written under the mutex
+  std::vector<std::thread> helpers_;
+};
+
+namespace {
+
+bool Dither(DitherBandFunction band, const Signatures& all, std::uint8_t* pixels,
             std::uint32_t width, std::uint32_t height, const std::uint8_t* alpha,
             unsigned threads) {
   if (width == 0 || height == 0) return true;
-  const std::uint64_t pixelCount = std::uint64_t{width} * height;
-  std::uint64_t planned =
-      threads > 0 ? threads
-                  : std::min<std::uint64_t>(platform::UsableCpuCount(), pixelCount / kLeastShare);
-  planned = std::clamp<std::uint64_t>(planned, 1, (height + kBand - 1) / kBand);
-  const auto rings = static_cast<std::uint32_t>(planned * kBand + 1);
-  std::unique_ptr<std::int16_t[]> below;
-  std::unique_ptr<RowProgress[]> progress;
-  // Each slot has an entry before the first, which a row's first pixel
-  // writes and nobody reads; after the ring, a slot of zeros above the
-  // first row.
-  const std::size_t slot = std::size_t{4} * (std::size_t{width} + 1);
-  if (!Reserve(below, slot * (rings + 1)) || !Allocate(progress, height)) return false;
-  std::fill(below.get() + slot * rings, below.get() + slot * (rings + 1), std::int16_t{0});
-  // A single signature needs no index; one that cannot be had leaves every
-  // value to the search of every signature.
-  std::unique_ptr<Index> index(all.count > 1 ? new (std::nothrow) Index : nullptr);
-  if (index && !MakeIndex(all, kPoolBytes, *index)) index.reset();
-  const DitherJob job{
-      &all,        index.get(), DitherLevel(all.count), pixels, width, height, alpha,
-      below.get(), rings,       progress.get()};
-  // Bands are taken in order, so a band's thread waits only for bands
-  // taken before it, whose threads never wait for it.
-  std::atomic<std::uint32_t> next{0};
-  const auto work = [&] {
-    for (std::uint32_t first = next.fetch_add(kBand); first < height;
-         first = next.fetch_add(kBand)) {
-      bandFunction(job, first, std::min(kBand, height - first));
-    }
-  };
-  std::vector<std::thread> helpers;
-  try {
-    helpers.reserve(planned - 1);
-    for (std::uint64_t t = 1; t < planned; ++t) helpers.emplace_back(work);
-  } catch (...) {
-    // Fewer threads: those that run take every row.
-  }
-  work();
-  for (std::thread& helper : helpers) helper.join();
+  FsRun run;
+  if (!run.Prepare(band, all, pixels, width, height, alpha, threads)) return false;
+  run.Arrived(std::uint64_t{width} * height);
+  run.StartHelpers();
+  run.Work();
+  run.Join();
   return true;
 }
 
@@ -295,4 +404,36 @@ void OrderedPass::Arrived(std::uint64_t bytes) {
                 alpha_ ? alpha_ + offset_ : nullptr, strength_);
   offset_ = pixels;
   pass_.Arrived(3 * pixels);
+}
+
+FloydSteinbergPass::FloydSteinbergPass(const PreparedTable& table, const std::uint16_t& width)
+    : table_(table), width_(width) {}
+
+FloydSteinbergPass::~FloydSteinbergPass() = default;
+
+void FloydSteinbergPass::Start(std::uint8_t* raster, std::uint64_t bytes) {
+  const std::uint32_t width = width_;
+  const auto height = static_cast<std::uint32_t>(bytes / 3 / width);
+  run_.reset(new (std::nothrow) remap::FsRun);
+  if (!run_ || !run_->Prepare(remap::RowFor(remap::FastestKernel()), table_->all, raster, width,
+                              height, nullptr, 0)) {
+    run_.reset();
+    failed_ = true;
+    return;
+  }
+  run_->StartHelpers();
+}
+
+void FloydSteinbergPass::Arrived(std::uint64_t bytes) {
+  if (run_) run_->Arrived(bytes / 3);
+}
+
+void FloydSteinbergPass::Abandon() {
+  if (run_) run_->Stop();
+}
+
+void FloydSteinbergPass::AwaitReady(std::uint64_t bytes) {
+  if (!run_) return;
+  const std::uint64_t row = std::uint64_t{3} * width_;
+  run_->AwaitRows(static_cast<std::uint32_t>((bytes + row - 1) / row));
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "remap.hpp"
 
@@ -80,6 +81,36 @@ class OrderedPass final : public RasterPace {
   std::int32_t strength_;
   std::uint8_t* raster_ = nullptr;
   std::uint64_t offset_ = 0;  // pixels moved so far
+};
+
+namespace remap {
+class FsRun;
+}
+
+// Floyd-Steinberg while the raster moves, as RemapPass: rows are dithered
+// once they have arrived, on threads of its own and on the writer's while it
+// waits, and each part is held back until its rows are dithered. `width` is
+// read when the raster starts (ReadImage has stored the header's by then).
+// Destroying it returns once nothing of it touches the raster.
+class FloydSteinbergPass final : public RasterPace {
+ public:
+  FloydSteinbergPass(const PreparedTable& table, const std::uint16_t& width);
+  ~FloydSteinbergPass() override;
+  FloydSteinbergPass(const FloydSteinbergPass&) = delete;
+  FloydSteinbergPass& operator=(const FloydSteinbergPass&) = delete;
+
+  void Start(std::uint8_t* raster, std::uint64_t bytes) override;
+  void Arrived(std::uint64_t bytes) override;
+  void Abandon() override;
+  void AwaitReady(std::uint64_t bytes) override;
+  // Memory was short when the raster started: nothing is dithered.
+  bool Failed() const { return failed_; }
+
+ private:
+  const PreparedTable& table_;
+  const std::uint16_t& width_;
+  std::unique_ptr<remap::FsRun> run_;
+  bool failed_ = false;
 };
 
 // The runs of a dithering program once the table is prepared and the

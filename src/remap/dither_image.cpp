@@ -32,17 +32,22 @@ int Write(std::FILE* output, std::uint16_t width, std::uint16_t height, std::uin
 
 int FloydSteinbergImage(const PreparedTable& table, std::FILE* input, std::FILE* output) {
   std::uint16_t width = 0, height = 0, maxval = 0;
-  const std::unique_ptr<std::uint8_t[]> pixels = ReadImage(input, width, height, maxval);
+  std::unique_ptr<std::uint8_t[]> pixels;
+  // Rows are dithered as soon as they are read, and written as soon as the
+  // read is complete and they are dithered. The pass goes before the raster
+  // does.
+  FloydSteinbergPass pass(table, width);
+  pixels = ReadImage(input, width, height, maxval, &pass);
   if (!pixels) {
     WriteMessage(kCouldNotReadImage);
     return 1;
   }
-  if (!DitherFloydSteinberg(pixels.get(), width, height, nullptr, table)) {
+  if (pass.Failed()) {
     WriteMessage(kCannotAllocateData);
     WriteMessage(kCouldNotReadImage);
     return 1;
   }
-  return Write(output, width, height, maxval, pixels.get(), nullptr);
+  return Write(output, width, height, maxval, pixels.get(), &pass);
 }
 
 int OrderedImage(const PreparedTable& table, std::int32_t strength, std::FILE* input,

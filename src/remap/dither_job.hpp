@@ -33,7 +33,8 @@ struct DitherJob {
   // only once its reader has passed (each row trails the one above).
   std::int16_t* below;
   std::uint32_t rings;
-  RowProgress* progress;  // one a row
+  RowProgress* progress;          // one a row
+  const std::atomic<bool>* stop;  // set: bands give up waiting and return
 };
 
 // The level of the cells a value is searched in: cells of 16 a side hold a

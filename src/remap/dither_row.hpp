@@ -138,11 +138,13 @@ Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::int32_t
 }
 
 // Returns once the row whose progress is `done` has finished `needed`
-// pixels, with what it has finished. A thread holding the row above may
-// have been put aside: after a while of spinning, this one gives way.
-inline std::uint32_t Await(const std::atomic<std::uint32_t>& done, std::uint32_t needed) {
+// pixels, with what it has finished; or at once when the run stops. A
+// thread holding the row above may have been put aside: after a while of
+// spinning, this one gives way.
+inline std::uint32_t Await(const std::atomic<std::uint32_t>& done, std::uint32_t needed,
+                           const std::atomic<bool>& stop) {
   std::uint32_t now = done.load(std::memory_order_acquire);
-  for (int spin = 0; now < needed; ++spin) {
+  for (int spin = 0; now < needed && !stop.load(std::memory_order_relaxed); ++spin) {
     if (spin > 256) std::this_thread::yield();
     now = done.load(std::memory_order_acquire);
   }
@@ -308,7 +310,10 @@ void DitherBand(const DitherJob& job, std::uint32_t first, std::uint32_t rows) {
   for (std::uint32_t t = 0; t < steps; ++t) {
     if (t < width) {
       const std::uint32_t needed = t + 2 < width ? t + 2 : width;
-      if (ready < needed) ready = Await(job.progress[first - 1].done, needed);
+      if (ready < needed) {
+        ready = Await(job.progress[first - 1].done, needed, *job.stop);
+        if (ready < needed) return;
+      }
     }
     for (std::uint32_t i = 0; i < rows; ++i) {
       if (t < kLag * i || t - kLag * i >= width) continue;
