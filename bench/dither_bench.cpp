@@ -67,8 +67,8 @@ const Photo& ThePhoto() {
     std::vector<std::uint32_t> colours;
     for (std::size_t k = 0; k < std::size_t{w} * h; ++k) {
       const std::uint8_t* s = sample.get() + 3 * k;
-      colours.push_back(static_cast<std::uint32_t>(s[0] + s[1] + s[2]) << 24 | s[0] << 16 |
-                        s[1] << 8 | s[2]);
+      colours.push_back(
+          static_cast<std::uint32_t>((s[0] + s[1] + s[2]) << 24 | s[0] << 16 | s[1] << 8 | s[2]));
     }
     std::sort(colours.begin(), colours.end());
     p.config = reference::TableOf(16);

@@ -251,6 +251,30 @@ TEST(DitherFloydSteinberg, RoundsNegativeErrorsDown) {
   EXPECT_EQ(pixels, floored);
 }
 
+// Read in parts of 1 MiB, its height no multiple of the rows a thread
+// takes at once: the rows are dithered as they arrive, and each part waits
+// for its rows before it is written.
+TEST(FloydSteinbergPass, GivesTheDefinitionsBytesWhileTheRasterMoves) {
+  const int width = 701, height = 503;
+  const reference::Scene scene = reference::MakeScene(
+      reference::PaletteKind::kSpread, reference::PictureKind::kSmooth, 16, width, height, 9);
+  const Pixels expected = ReferenceFs(Pixels(scene.raster.begin(), scene.raster.end()), width,
+                                      height, nullptr, scene.config);
+  std::FILE* in = TemporaryFile();
+  std::FILE* out = TemporaryFile();
+  std::fprintf(in, "P6\n%d %d\n255\n", width, height);
+  std::fwrite(scene.raster.data(), 1, scene.raster.size(), in);
+  std::rewind(in);
+  ASSERT_EQ(FloydSteinbergImage(PrepareTable(scene.config), in, out), 0);
+  std::rewind(out);
+  std::uint16_t w, h, maxval;
+  const std::unique_ptr<std::uint8_t[]> written = ReadImage(out, w, h, maxval);
+  std::fclose(in);
+  std::fclose(out);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(Pixels(written.get(), written.get() + RasterBytes(w, h)), expected);
+}
+
 TEST(DitherOrdered, GivesTheDefinitionsBytesOnOneThreadAndAll) {
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.name);

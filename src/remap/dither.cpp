@@ -132,7 +132,7 @@ class FsRun {
     // Only the last row of a band tells its progress; it finishes last.
     const std::uint32_t last = std::min((rows - 1) / kBand * kBand + kBand, height) - 1;
     const std::atomic<std::uint32_t>& done = progress_[last].done;
-    for (int spin = 0; done.load(std::memory_order_acquire) < width; ++spin) {
+    for (int round = 0; done.load(std::memory_order_acquire) < width; ++round) {
       if (stop_.load(std::memory_order_relaxed)) return;
       std::uint32_t first = next_.load();
       const std::uint64_t needed =
@@ -140,8 +140,9 @@ class FsRun {
       if (first < height && arrived_.load() >= needed &&
           next_.compare_exchange_strong(first, first + kBand)) {
         band_(job_, first, std::min(kBand, height - first));
-      } else if (spin > 256) {
-        std::this_thread::yield();
+        round = 0;
+      } else {
+        Pause(round);
       }
     }
   }
@@ -231,7 +232,7 @@ void PatternRow(std::int32_t strength, std::uint32_t y, std::uint8_t* add, std::
 std::vector<std::int32_t> NearestOtherSquared(const Signatures& all) {
   const auto count = static_cast<std::size_t>(all.count);
   std::int32_t side = 1;  // cells a side
-  while (side < 64 && static_cast<std::size_t>(side) * side * side < count) ++side;
+  while (side < 64 && static_cast<std::size_t>(side * side * side) < count) ++side;
   const std::int32_t size = (271 + side - 1) / side;  // values a cell holds a side
   const auto cellOf = [&](std::size_t i, std::int32_t& r, std::int32_t& g, std::int32_t& b) {
     r = (all.red[i] + 15) / size;
@@ -239,7 +240,7 @@ std::vector<std::int32_t> NearestOtherSquared(const Signatures& all) {
     b = (all.blue[i] + 15) / size;
     return static_cast<std::size_t>((r * side + g) * side + b);
   };
-  const auto cells = static_cast<std::size_t>(side) * side * side;
+  const auto cells = static_cast<std::size_t>(side * side * side);
   std::vector<std::uint32_t> start(cells + 1, 0), order(count);
   std::int32_t r, g, b;
   for (std::size_t i = 0; i < count; ++i) ++start[cellOf(i, r, g, b) + 1];

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "remap.hpp"
 #include "remap/index.hpp"
@@ -41,6 +43,19 @@ struct DitherJob {
 // few quads for palettes of up to a few hundred colours, and fit the
 // caches better; beyond, cells of 8 hold fewer.
 inline int DitherLevel(std::int32_t signatures) { return signatures <= 512 ? kCoarse : kFinest; }
+
+// How a thread waits for another's progress: it spins a while, then gives
+// way a while (the other may have been put aside), then sleeps a little at
+// a time, so that on a busy machine it leaves its processor to the thread
+// it waits for.
+inline void Pause(int round) {
+  if (round < 256) return;
+  if (round < 320) {
+    std::this_thread::yield();
+  } else {
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+}
 
 // Rows a thread takes at once, as a band.
 constexpr std::uint32_t kBand = 4;

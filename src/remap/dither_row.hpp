@@ -10,6 +10,7 @@
 #endif
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -138,14 +139,12 @@ Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::int32_t
 }
 
 // Returns once the row whose progress is `done` has finished `needed`
-// pixels, with what it has finished; or at once when the run stops. A
-// thread holding the row above may have been put aside: after a while of
-// spinning, this one gives way.
+// pixels, with what it has finished; or at once when the run stops.
 inline std::uint32_t Await(const std::atomic<std::uint32_t>& done, std::uint32_t needed,
                            const std::atomic<bool>& stop) {
   std::uint32_t now = done.load(std::memory_order_acquire);
-  for (int spin = 0; now < needed && !stop.load(std::memory_order_relaxed); ++spin) {
-    if (spin > 256) std::this_thread::yield();
+  for (int round = 0; now < needed && !stop.load(std::memory_order_relaxed); ++round) {
+    Pause(round);
     now = done.load(std::memory_order_acquire);
   }
   return now;
@@ -272,7 +271,7 @@ void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
   std::uint8_t* p = row.pixels + 3 * std::uint64_t{x};
   std::int32_t v[3];
   const bool clear = row.alpha != nullptr && row.alpha[x] == 0;
-  for (int c = 0; c < 3; ++c) {
+  for (std::uint32_t c = 0; c < 3; ++c) {
     const std::int32_t e = row.right[c] + row.above[4 * x + c];
     v[c] = clear ? p[c] : Clamp255(p[c] + Rounded(e));
   }
@@ -289,7 +288,9 @@ void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
     row.under[c] = d;
   }
   if (x + 1 == job.width) {
-    for (int c = 0; c < 3; ++c) row.below[4 * x + c] = static_cast<std::int16_t>(row.before[c]);
+    for (std::uint32_t c = 0; c < 3; ++c) {
+      row.below[4 * x + c] = static_cast<std::int16_t>(row.before[c]);
+    }
   }
 }
 #endif
