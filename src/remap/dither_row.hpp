@@ -1,6 +1,8 @@
-// The Floyd-Steinberg row every kernel shares, and the search of one value
-// among its cell's quads (the colour cells of the pass's index), which is
-// what a kernel does its own way. Each kernel's file includes this header
+// The Floyd-Steinberg band every kernel shares, and the search of one value
+// among its cell's quads (the colour cells of the pass's index) and the
+// error arithmetic of one pixel, which a kernel does its own way: AVX2 with
+// one vector of red, green, blue and 0 a pixel and two quads a step, the
+// plain kernel with loops. Each kernel's file includes this header
 // once, compiled for its own instruction set; everything here has internal
 // linkage so that no other file can end up with that instruction set's code.
 #pragma once
@@ -295,9 +297,9 @@ void DitherPixel(const DitherJob& job, RowState& row, std::uint32_t x) {
 }
 #endif
 
-// A thread dithers a band of rows at once, each kLag pixels
-// behind the one above: the search of a value waits on memory, and the
-// rows' searches, independent, overlap.
+// A thread dithers a band of rows at once, each kLag pixels behind the one
+// above: the search of a value waits on memory, and the rows' searches,
+// independent, overlap. Only the band's last row tells its progress.
 constexpr std::uint32_t kLag = 2;
 
 template <int kLevel>
