@@ -124,6 +124,8 @@ check "-dither between palettes and -in" 0 fs.ppm "" \
 pnmtile 1000 483 "with space/in put.ppm" > big.ppm
 timeout 60 remap-palette three.gpl -dither fs -in big.ppm -out big-fs.ppm || failed "-dither fs on big.ppm"
 check "-dither fs from a pipe" 0 big-fs.ppm "" bash -c 'remap-palette three.gpl -dither fs < big.ppm'
+check "-dither fs on a picture cut short" 1 - $'Failed reading image data.\nCould not read image.' \
+  bash -c 'head -c 1200000 big.ppm | timeout 60 remap-palette three.gpl -dither fs'
 check "ordered of strength 0" 0 snap.ppm "" remap-palette three.gpl -in "with space/in put.ppm" -dither ordered=0
 remap-palette three.gpl three.pal -dither ordered -in "with space/in put.ppm" > ordered.ppm
 cmp -s ordered.ppm snap.ppm && failed "-dither ordered changed nothing"
