@@ -12,6 +12,7 @@
 #include "message.hpp"
 #include "platform/platform.hpp"
 #include "remap.hpp"
+#include "remap/dither.hpp"
 
 namespace {
 
@@ -27,6 +28,10 @@ constexpr char kHelp[] =
     "               is replaced by the colour at the same place in TO_PALETTE\n"
     "  -in INPUT    read INPUT instead of standard input\n"
     "  -out OUTPUT  write OUTPUT instead of standard output\n"
+    "  -dither fs   spread each pixel's error over its neighbours (Floyd-Steinberg)\n"
+    "  -dither ordered[=STRENGTH]\n"
+    "               add an 8 x 8 pattern first, as strong as the palette's colours\n"
+    "               lie apart or STRENGTH (0 to 1023)\n"
     "\n"
     "The manual has the details: ";
 
@@ -75,7 +80,12 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotLoadConfiguration);
     return 1;
   }
-  if (RemapImage(table, config.input, config.output) != 0) return 1;
+  const int status = command.dither == PaletteCommand::Dither::kFloydSteinberg
+                         ? FloydSteinbergImage(table, config.input, config.output)
+                     : command.dither == PaletteCommand::Dither::kOrdered
+                         ? OrderedImage(table, command.strength, config.input, config.output)
+                         : RemapImage(table, config.input, config.output);
+  if (status != 0) return 1;
   Deconfigure(config);
   return 0;
 }

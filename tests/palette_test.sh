@@ -96,7 +96,8 @@ check "JASC-PAL count" 1 - \
 check "no colours" 1 - "remap-palette: palette empty.txt holds no colours" remap-palette empty.txt
 check "sizes differ" 1 - "remap-palette: three.ppm and two.ppm differ in size (3 and 2 colours)" \
   remap-palette three.ppm two.ppm -in "with space/in put.ppm"
-check "no palette" 1 - "Usage: remap-palette PALETTE [TO_PALETTE] [-in INPUT] [-out OUTPUT]" remap-palette
+check "no palette" 1 - \
+  "Usage: remap-palette PALETTE [TO_PALETTE] [-in INPUT] [-out OUTPUT] [-dither METHOD]" remap-palette
 check "palette and picture on standard input" 1 - \
   "remap-palette: standard input cannot hold both a palette and the picture (name the picture with -in)" \
   remap-palette - -out o.ppm
@@ -108,6 +109,36 @@ check "bad palette leaves -out alone" 1 - "remap-palette: comma.txt line 2: not 
 cmp -s kept.ppm snap.ppm || failed "a bad palette changed the -out file"
 bytes=$(remap-palette short.txt < "with space/in put.ppm" 2>/dev/null | wc -c) || true
 [ "$bytes" = 0 ] || failed "a bad palette wrote $bytes bytes to a pipe"
+
+# Dithering: "-dither METHOD" anywhere among the options, the last one
+# counting; a pattern of strength 0 moves nothing; bad methods are refused
+# before any output.
+remap-palette three.gpl -dither fs -in "with space/in put.ppm" > fs.ppm
+cmp -s fs.ppm snap.ppm && failed "-dither fs changed nothing"
+check "-dither after -out" 0 - "" remap-palette three.gpl -in "with space/in put.ppm" -out fs2.ppm -dither fs
+cmp -s fs2.ppm fs.ppm || failed "-dither after -out"
+check "-dither between palettes and -in" 0 fs.ppm "" \
+  remap-palette three.gpl -dither ordered=9 -in "with space/in put.ppm" -dither fs
+# A picture read in several parts, its height no multiple of the rows a
+# thread dithers at once, from a file and from a pipe.
+pnmtile 1000 483 "with space/in put.ppm" > big.ppm
+timeout 60 remap-palette three.gpl -dither fs -in big.ppm -out big-fs.ppm || failed "-dither fs on big.ppm"
+check "-dither fs from a pipe" 0 big-fs.ppm "" bash -c 'remap-palette three.gpl -dither fs < big.ppm'
+check "-dither fs on a picture cut short" 1 - $'Failed reading image data.\nCould not read image.' \
+  bash -c 'head -c 1200000 big.ppm | timeout 60 remap-palette three.gpl -dither fs'
+check "ordered of strength 0" 0 snap.ppm "" remap-palette three.gpl -in "with space/in put.ppm" -dither ordered=0
+remap-palette three.gpl three.pal -dither ordered -in "with space/in put.ppm" > ordered.ppm
+cmp -s ordered.ppm snap.ppm && failed "-dither ordered changed nothing"
+check "a path named -dither" 1 - $'Could not open input file.\nCould not load configuration. Usage.' \
+  remap-palette three.gpl -in -dither
+for method in xx FS ordered= ordered=1024 ordered=-1 ordered=+5 ordered5; do
+  check "-dither $method" 1 - \
+    "remap-palette: unknown dithering method (fs, ordered, or ordered=STRENGTH with STRENGTH from 0 to 1023)" \
+    remap-palette three.gpl -in "with space/in put.ppm" -out kept.ppm -dither "$method"
+done
+check "-dither without a method" 1 - "remap-palette: -dither needs a method: fs, ordered or ordered=STRENGTH" \
+  remap-palette three.gpl -out kept.ppm -dither
+cmp -s kept.ppm snap.ppm || failed "a bad method changed the -out file"
 
 grep -q '^Usage: remap-palette PALETTE' <<< "$(remap-palette --help)" || failed "--help"
 grep -qx 'remap-palette [0-9]*\.[0-9]*\.[0-9]*' <<< "$(remap-palette --version)" || failed "--version"

@@ -6,7 +6,13 @@
 #include <vector>
 
 inline constexpr char kPaletteSynopsis[] =
-    "Usage: remap-palette PALETTE [TO_PALETTE] [-in INPUT] [-out OUTPUT]\n";
+    "Usage: remap-palette PALETTE [TO_PALETTE] [-in INPUT] [-out OUTPUT] [-dither METHOD]\n";
+inline constexpr char kMissingDitherMethod[] =
+    "remap-palette: -dither needs a method: fs, ordered or ordered=STRENGTH\n";
+inline constexpr char kBadDitherMethod[] =
+    "remap-palette: unknown dithering method (fs, ordered, or ordered=STRENGTH with STRENGTH from "
+    "0 "
+    "to 1023)\n";
 inline constexpr char kPaletteAndPictureOnStandardInput[] =
     "remap-palette: standard input cannot hold both a palette and the picture (name the picture "
     "with -in)\n";
@@ -21,10 +27,14 @@ struct PaletteCommand {
   // What follows the palettes, in order, for ConfigureStreams: "-in PATH"
   // and "-out PATH" (anything else is refused there, as remap refuses it).
   std::vector<const char*> streamArguments;
+  // "-dither METHOD", anywhere among "-in" and "-out": none, "fs", "ordered"
+  // (strength -1: chosen from the palette) or "ordered=STRENGTH".
+  enum class Dither { kNone, kFloydSteinberg, kOrdered } dither = Dither::kNone;
+  int strength = -1;
 };
 
 // Fills `command` from the arguments (argv[0] is the program name): "--help"
 // or "--version" alone; else PALETTE, then TO_PALETTE unless the next
-// argument is an option, then the options. Returns 0, or 1 after writing the
-// synopsis or one line saying what is wrong to stderr.
+// argument is an option, then the options; the last "-dither" counts. Returns 0, or 1 after writing
+// the synopsis or one line saying what is wrong to stderr.
 int ParsePaletteCommand(int argc, const char* const* argv, PaletteCommand& command);

@@ -9,18 +9,10 @@
 #include "message.hpp"
 #include "remap.hpp"
 #include "remap/kernels.hpp"
+#include "remap/prepared.hpp"
 #include "remap/threads.hpp"
 
 namespace remap {
-
-// The table's own arrays behind its Signatures.
-struct Prepared {
-  std::unique_ptr<std::int32_t[]> red, green, blue, norm, offset;
-  std::unique_ptr<Match[]> match;
-  std::unique_ptr<std::uint32_t[]> colour;
-  std::unique_ptr<Chunk[]> chunks;
-  Signatures all{};
-};
 
 void ReleasePrepared::operator()(Prepared* prepared) const { delete prepared; }
 
