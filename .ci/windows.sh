@@ -18,8 +18,10 @@ if [ ! -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
 fi
 # Wine makes its prefix on the first start; made here, it says nothing later.
 /usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
+# PNG through zlib and libspng built from Debian's source for the target.
+bash .ci/png_library.sh x86_64-w64-mingw32-gcc-posix "$prefix"
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DREMAP_WERROR=ON \
-  -DGTest_DIR="$prefix/lib/cmake/GTest"
+  -DGTest_DIR="$prefix/lib/cmake/GTest" -DREMAP_CROSS_PREFIX="$prefix"
 cmake --build build-windows -j2
 file build-windows/remap.exe | grep -q 'PE32+ executable.*x86-64' || { echo "not a Win64 build"; exit 1; }
 # GCC leaves Windows' stack 16-byte aligned: no kernel may keep an aligned
