@@ -239,6 +239,13 @@ TEST(ReadPng, DecodesEveryColourTypeAndDepthScaledToEightBits) {
     EXPECT_EQ(decoded.image.height, image.height);
     EXPECT_EQ(decoded.Rgb(), rgb);
     EXPECT_EQ(decoded.Alpha(), alpha);
+    // The same from memory.
+    Decoded fromMemory;
+    fromMemory.ok = ReadPngBytes(reinterpret_cast<const std::uint8_t*>(image.bytes.data()),
+                                 image.bytes.size(), fromMemory.image);
+    EXPECT_TRUE(fromMemory.ok);
+    EXPECT_EQ(fromMemory.Rgb(), rgb);
+    EXPECT_EQ(fromMemory.Alpha(), alpha);
   }
 }
 

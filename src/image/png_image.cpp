@@ -223,11 +223,22 @@ int ReadLook(spng_ctx* context, PngLook& look) {
 }
 
 // libspng reads through this: first the signature, already read and
-// checked, then the rest of the file.
+// checked, then the rest of the file, from a stream or from memory.
 struct Source {
-  std::FILE* input;
-  std::uint8_t signature[sizeof kPngSignature];
+  std::FILE* input = nullptr;
+  const std::uint8_t* bytes = nullptr;  // when there is no stream
+  std::size_t size = 0, position = 0;
+  std::uint8_t signature[sizeof kPngSignature] = {};
   std::size_t signatureLeft = sizeof kPngSignature;
+
+  // Reads exactly `length` bytes, or returns false.
+  bool Take(std::uint8_t* out, std::size_t length) {
+    if (input != nullptr) return std::fread(out, 1, length, input) == length;
+    if (size - position < length) return false;
+    std::memcpy(out, bytes + position, length);
+    position += length;
+    return true;
+  }
 };
 
 int ReadSource(spng_ctx*, void* user, void* destination, std::size_t length) {
@@ -237,11 +248,7 @@ int ReadSource(spng_ctx*, void* user, void* destination, std::size_t length) {
   std::memcpy(out, source.signature + sizeof source.signature - source.signatureLeft,
               fromSignature);
   source.signatureLeft -= fromSignature;
-  const std::size_t rest = length - fromSignature;
-  if (rest > 0 && std::fread(out + fromSignature, 1, rest, source.input) != rest) {
-    return SPNG_IO_EOF;
-  }
-  return 0;
+  return source.Take(out + fromSignature, length - fromSignature) ? 0 : SPNG_IO_EOF;
 }
 
 bool ReadFailure(PngImage& image, const char* message) {
@@ -257,7 +264,9 @@ bool HasPngSignature(const std::uint8_t* bytes, std::size_t size) {
          std::memcmp(bytes, kPngSignature, sizeof kPngSignature) == 0;
 }
 
-bool ReadPng(std::FILE* input, PngImage& image, const PngLimits& limits) {
+namespace {
+
+bool ReadFrom(Source& source, PngImage& image, const PngLimits& limits) {
   image = PngImage();
   Context context(spng_ctx_new(0));
   if (!context) return ReadFailure(image, kPngCannotAllocate);
@@ -267,9 +276,7 @@ bool ReadPng(std::FILE* input, PngImage& image, const PngLimits& limits) {
   spng_set_chunk_limits(context.get(), limits.maxChunkBytes, limits.maxChunkBytes);
   // The signature is checked here, so that any other file, however short,
   // is told apart from a broken PNG.
-  Source source{input, {}};
-  if (input == nullptr ||
-      std::fread(source.signature, 1, sizeof source.signature, input) != sizeof source.signature ||
+  if (!source.Take(source.signature, sizeof source.signature) ||
       !HasPngSignature(source.signature, sizeof source.signature)) {
     return ReadFailure(image, kNotPng);
   }
@@ -328,6 +335,23 @@ bool ReadPng(std::FILE* input, PngImage& image, const PngLimits& limits) {
   image.width = static_cast<std::uint16_t>(header.width);
   image.height = static_cast<std::uint16_t>(header.height);
   return true;
+}
+
+}  // namespace
+
+bool ReadPng(std::FILE* input, PngImage& image, const PngLimits& limits) {
+  if (input == nullptr) return ReadFailure(image, kNotPng);
+  Source source;
+  source.input = input;
+  return ReadFrom(source, image, limits);
+}
+
+bool ReadPngBytes(const std::uint8_t* bytes, std::size_t size, PngImage& image,
+                  const PngLimits& limits) {
+  Source source;
+  source.bytes = bytes;
+  source.size = size;
+  return ReadFrom(source, image, limits);
 }
 
 unsigned PaletteBitDepth(std::size_t entries) {
