@@ -462,3 +462,28 @@ TEST(ReadPng, RefusesHostileFilesWithOneMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PreferRunLengths, ForRunsOfColourNotForPatterns) {
+  std::mt19937 random(11);
+  const std::size_t width = 1000, height = 64;
+  // Runs of random length and colour, as a photograph snapped to 16 colours
+  // gives; the same 13-pixel motif on every row, as a dither or a texture does.
+  std::string runs, motif;
+  for (std::size_t y = 0; y < height; ++y) {
+    runs += '\0';
+    motif += '\0';
+    for (std::size_t x = 0; x < width;) {
+      const std::size_t run = 1 + random() % 9;
+      const char colour = static_cast<char>(random() % 16);
+      for (std::size_t i = 0; i < run && x < width; ++i, ++x) runs += colour;
+    }
+    for (std::size_t x = 0; x < width; ++x)
+      motif += static_cast<char>("\1\7\3\1\7\7\2\1\3\7\4\2\1"[(x + y * 5) % 13]);
+  }
+  EXPECT_TRUE(PreferRunLengths(reinterpret_cast<const std::uint8_t*>(runs.data()), runs.size()));
+  EXPECT_FALSE(PreferRunLengths(reinterpret_cast<const std::uint8_t*>(motif.data()), motif.size()));
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include "image/png_image.hpp"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -463,6 +464,54 @@ void PackIndices(const std::uint8_t* indices, std::uint32_t width, unsigned dept
   }
 }
 
+// Size of `bytes` bytes deflated at level 6 with `strategy`, or SIZE_MAX.
+std::size_t DeflatedSize(const std::uint8_t* bytes, std::size_t size, int strategy) {
+  z_stream stream{};
+  if (deflateInit2(&stream, 6, Z_DEFLATED, 15, 8, strategy) != Z_OK) return SIZE_MAX;
+  std::vector<std::uint8_t> out(deflateBound(&stream, static_cast<uLong>(size)));
+  stream.next_in = const_cast<std::uint8_t*>(bytes);
+  stream.avail_in = static_cast<uInt>(size);
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int status = deflate(&stream, Z_FINISH);
+  const std::size_t written = stream.total_out;
+  deflateEnd(&stream);
+  return status == Z_STREAM_END ? written : SIZE_MAX;
+}
+
+}  // namespace
+
+bool PreferRunLengths(const std::uint8_t* rows, std::size_t size) {
+  const std::size_t runs = DeflatedSize(rows, size, Z_RLE);
+  const std::size_t searched = DeflatedSize(rows, size, Z_DEFAULT_STRATEGY);
+  return runs != SIZE_MAX && runs <= searched + searched / 50;
+}
+
+namespace {
+
+// Up to kBands bands of kBandRows rows, evenly spaced, each row packed and
+// led by its filter byte (0) as in the file: what PreferRunLengths judges a
+// palette picture by.
+constexpr std::uint32_t kBands = 8, kBandRows = 32;
+
+std::vector<std::uint8_t> SampleRows(const PngPalette& palette, std::uint32_t width,
+                                     std::uint32_t height, unsigned depth) {
+  const std::size_t rowBytes = (std::size_t{width} * depth + 7) / 8;
+  std::vector<std::uint8_t> sample;
+  const std::uint32_t bands = height <= kBands * kBandRows ? 1 : kBands;
+  const std::uint32_t rows = height <= kBands * kBandRows ? height : kBandRows;
+  for (std::uint32_t band = 0; band < bands; ++band) {
+    const std::uint32_t first = bands == 1 ? 0 : band * (height - rows) / (bands - 1);
+    for (std::uint32_t y = first; y < first + rows; ++y) {
+      sample.push_back(0);
+      sample.resize(sample.size() + rowBytes);
+      PackIndices(palette.indices.get() + std::uint64_t{y} * width, width, depth,
+                  sample.data() + sample.size() - rowBytes);
+    }
+  }
+  return sample;
+}
+
 }  // namespace
 
 int WritePng(std::FILE* output, std::uint16_t width, std::uint16_t height, const std::uint8_t* rgb,
@@ -502,6 +551,10 @@ int WritePng(std::FILE* output, std::uint16_t width, std::uint16_t height, const
                          static_cast<std::uint8_t>(entry >> 8), 255};
     }
     spng_set_plte(context.get(), &plte);
+    const std::vector<std::uint8_t> sample = SampleRows(palette, width, height, header.bit_depth);
+    if (PreferRunLengths(sample.data(), sample.size())) {
+      spng_set_option(context.get(), SPNG_IMG_COMPRESSION_STRATEGY, Z_RLE);
+    }
     if (palette.translucent > 0) {
       spng_trns trns{};
       trns.n_type3_entries = static_cast<std::uint32_t>(palette.translucent);
