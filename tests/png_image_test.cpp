@@ -241,8 +241,8 @@ TEST(ReadPng, DecodesEveryColourTypeAndDepthScaledToEightBits) {
     EXPECT_EQ(decoded.Alpha(), alpha);
     // The same from memory.
     Decoded fromMemory;
-    fromMemory.ok = ReadPngBytes(reinterpret_cast<const std::uint8_t*>(image.bytes.data()),
-                                 image.bytes.size(), fromMemory.image);
+    fromMemory.ok = DecodePng(reinterpret_cast<const std::uint8_t*>(image.bytes.data()),
+                              image.bytes.size(), fromMemory.image) == nullptr;
     EXPECT_TRUE(fromMemory.ok);
     EXPECT_EQ(fromMemory.Rgb(), rgb);
     EXPECT_EQ(fromMemory.Alpha(), alpha);

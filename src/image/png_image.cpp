@@ -252,10 +252,9 @@ int ReadSource(spng_ctx*, void* user, void* destination, std::size_t length) {
   return source.Take(out + fromSignature, length - fromSignature) ? 0 : SPNG_IO_EOF;
 }
 
-bool ReadFailure(PngImage& image, const char* message) {
+const char* Refuse(PngImage& image, const char* message) {
   image = PngImage();
-  WriteMessage(message);
-  return false;
+  return message;
 }
 
 }  // namespace
@@ -267,10 +266,11 @@ bool HasPngSignature(const std::uint8_t* bytes, std::size_t size) {
 
 namespace {
 
-bool ReadFrom(Source& source, PngImage& image, const PngLimits& limits) {
+// Returns null, or the message of what was wrong.
+const char* ReadFrom(Source& source, PngImage& image, const PngLimits& limits) {
   image = PngImage();
   Context context(spng_ctx_new(0));
-  if (!context) return ReadFailure(image, kPngCannotAllocate);
+  if (!context) return Refuse(image, kPngCannotAllocate);
   // Never past what the pass takes, whatever the caller asks.
   spng_set_image_limits(context.get(), std::min<std::uint32_t>(limits.maxWidth, 65535),
                         std::min<std::uint32_t>(limits.maxHeight, 65535));
@@ -279,27 +279,27 @@ bool ReadFrom(Source& source, PngImage& image, const PngLimits& limits) {
   // is told apart from a broken PNG.
   if (!source.Take(source.signature, sizeof source.signature) ||
       !HasPngSignature(source.signature, sizeof source.signature)) {
-    return ReadFailure(image, kNotPng);
+    return Refuse(image, kNotPng);
   }
   if (spng_set_png_stream(context.get(), ReadSource, &source) != 0) {
-    return ReadFailure(image, kPngCannotAllocate);
+    return Refuse(image, kPngCannotAllocate);
   }
   spng_ihdr header;
   if (const int error = spng_get_ihdr(context.get(), &header)) {
-    return ReadFailure(image, ReadMessage(error));
+    return Refuse(image, ReadMessage(error));
   }
   Layout layout;
   if (const int error = DescribeLayout(context.get(), header, layout)) {
-    return ReadFailure(image, ReadMessage(error));
+    return Refuse(image, ReadMessage(error));
   }
   if (const int error = ReadLook(context.get(), image.look)) {
-    return ReadFailure(image, ReadMessage(error));
+    return Refuse(image, ReadMessage(error));
   }
 
   // Nothing large is allocated before the image data has started.
   if (const int error =
           spng_decode_image(context.get(), nullptr, 0, SPNG_FMT_RAW, SPNG_DECODE_PROGRESSIVE)) {
-    return ReadFailure(image, ReadMessage(error));
+    return Refuse(image, ReadMessage(error));
   }
   const std::uint64_t pixels = std::uint64_t{header.width} * header.height;
   const std::size_t lineBytes =
@@ -308,16 +308,16 @@ bool ReadFrom(Source& source, PngImage& image, const PngLimits& limits) {
   image.rgb = Allocate<std::uint8_t>(pixels * 3);
   if (layout.hasAlpha) image.alpha = Allocate<std::uint8_t>(pixels);
   if (!line || !image.rgb || (layout.hasAlpha && !image.alpha)) {
-    return ReadFailure(image, kPngCannotAllocate);
+    return Refuse(image, kPngCannotAllocate);
   }
   const bool interlaced = header.interlace_method != 0;
   for (;;) {
     spng_row_info row;
     if (const int error = spng_get_row_info(context.get(), &row)) {
-      return ReadFailure(image, ReadMessage(error));
+      return Refuse(image, ReadMessage(error));
     }
     const int status = spng_decode_scanline(context.get(), line.get(), lineBytes);
-    if (status != 0 && status != SPNG_EOI) return ReadFailure(image, ReadMessage(status));
+    if (status != 0 && status != SPNG_EOI) return Refuse(image, ReadMessage(status));
     const std::uint32_t column = interlaced ? kPassColumn[row.pass] : 0;
     const std::uint32_t step = interlaced ? kPassStep[row.pass] : 1;
     const std::uint32_t count =
@@ -325,30 +325,36 @@ bool ReadFrom(Source& source, PngImage& image, const PngLimits& limits) {
     const std::uint64_t first = std::uint64_t{row.row_num} * header.width;
     if (!PlaceScanline(layout, line.get(), count, column, step, image.rgb.get() + first * 3,
                        image.alpha ? image.alpha.get() + first : nullptr)) {
-      return ReadFailure(image, kPngCorrupt);
+      return Refuse(image, kPngCorrupt);
     }
     if (status == SPNG_EOI) break;
   }
   // The rest of the file to IEND: the last image data's CRC is checked there.
   if (const int error = spng_decode_chunks(context.get())) {
-    return ReadFailure(image, ReadMessage(error));
+    return Refuse(image, ReadMessage(error));
   }
   image.width = static_cast<std::uint16_t>(header.width);
   image.height = static_cast<std::uint16_t>(header.height);
-  return true;
+  return nullptr;
+}
+
+bool Reported(const char* message) {
+  if (message == nullptr) return true;
+  WriteMessage(message);
+  return false;
 }
 
 }  // namespace
 
 bool ReadPng(std::FILE* input, PngImage& image, const PngLimits& limits) {
-  if (input == nullptr) return ReadFailure(image, kNotPng);
+  if (input == nullptr) return Reported(Refuse(image, kNotPng));
   Source source;
   source.input = input;
-  return ReadFrom(source, image, limits);
+  return Reported(ReadFrom(source, image, limits));
 }
 
-bool ReadPngBytes(const std::uint8_t* bytes, std::size_t size, PngImage& image,
-                  const PngLimits& limits) {
+const char* DecodePng(const std::uint8_t* bytes, std::size_t size, PngImage& image,
+                      const PngLimits& limits) {
   Source source;
   source.bytes = bytes;
   source.size = size;

@@ -77,9 +77,10 @@ inline std::uint8_t ScaleSample(std::uint32_t value, unsigned depth) {
 // that cannot be had fails the read rather than the process.
 bool ReadPng(std::FILE* input, PngImage& image, const PngLimits& limits = {});
 
-// ReadPng on the `size` bytes at `bytes`, a whole file in memory.
-bool ReadPngBytes(const std::uint8_t* bytes, std::size_t size, PngImage& image,
-                  const PngLimits& limits = {});
+// ReadPng on the `size` bytes at `bytes`, a whole file in memory, writing
+// nothing: returns null, or the message of what was wrong.
+const char* DecodePng(const std::uint8_t* bytes, std::size_t size, PngImage& image,
+                      const PngLimits& limits = {});
 
 // The palette a picture fits in: at most 256 distinct (colour, alpha)
 // pairs, entries with alpha below 255 first (so that tRNS stays short), the
