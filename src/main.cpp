@@ -1,13 +1,10 @@
 // remap: recolours a binary PPM image with a table of colour signatures.
 // Reads, remaps in place as the raster arrives, writes; every failure exits
 // with status 1.
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "config/configuration.hpp"
-#include "image/ppm_image.hpp"
 #include "message.hpp"
 #include "platform/platform.hpp"
 #include "remap.hpp"
@@ -54,30 +51,7 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotLoadConfiguration);
     return 1;
   }
-  std::uint16_t width = 0, height = 0, maxval = 0;
-  std::unique_ptr<std::uint8_t[]> pixels;
-  {
-    // Each part of the raster is remapped as soon as it is read, and
-    // written as soon as the read is complete and the part remapped.
-    RemapPass pass(table);
-    pixels = ReadImage(config.input, width, height, maxval, &pass);
-    if (!pixels) {
-      WriteMessage(kCouldNotReadImage);
-      return 1;
-    }
-    // The output file's old content goes while the image is read; what
-    // could not be emptied must not be written over.
-    if (!platform::AwaitEmptied()) {
-      WriteMessage(kFailedWritingData);
-      WriteMessage(kCouldNotWriteOutput);
-      return 1;
-    }
-    if (WriteImage(config.output, width, height, maxval, pixels.get(), &pass) != 0) {
-      WriteMessage(kCouldNotWriteOutput);
-      return 1;
-    }
-  }
-  pixels.reset();
+  if (RemapImage(table, config.input, config.output) != 0) return 1;
   Deconfigure(config);
   return 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "config/configuration.hpp"
@@ -35,6 +36,13 @@ PreparedTable PrepareTable(const Configuration& config);
 // same bytes. Allocates only what each thread's index of the colour cube
 // needs, and does without the index where memory is short.
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedTable& table);
+
+// The run once the table is prepared and the streams are open, for every
+// program on the pass: reads a P6 image from `input`, remaps each part of the
+// raster as it arrives, and writes it to `output` as each part is ready.
+// Returns 0, or 1 after the messages of the step that failed, the last
+// "Could not read image." or "Could not write output.". The streams stay open.
+int RemapImage(const PreparedTable& table, std::FILE* input, std::FILE* output);
 
 // The kernels: the plain loop (everywhere), AVX2 and AVX-512 with VNNI
 // (x86-64, chosen at run time), NEON (aarch64).

@@ -133,10 +133,9 @@ void Replace(std::FILE*& slot, std::FILE* standard, std::FILE* opened) {
 // Opens the streams the options name, in order, each replacing the one
 // before; an output file's old content goes while the run goes on. Returns
 // 0, or 1 after one message.
-int OpenStreams(int argc, const char* const* argv, Configuration& config) {
+int OpenStreams(int argc, const char* const* argv, int first, Configuration& config) {
   config.input = stdin;
   config.output = stdout;
-  const int first = config.count + 2;
   for (int i = first; i < argc;) {
     const Option option = OptionAt(argc, argv, i);
     if (option.kind == Option::kInput) {
@@ -180,8 +179,12 @@ int Configure(int argc, const char* const* argv, Configuration& config) {
     }
   }
 
+  return ConfigureStreams(argc, argv, config.count + 2, config);
+}
+
+int ConfigureStreams(int argc, const char* const* argv, int first, Configuration& config) {
   // A run that fails leaves the output file empty, as a shell redirection would.
-  if (OpenStreams(argc, argv, config) != 0) {
+  if (OpenStreams(argc, argv, first, config) != 0) {
     platform::AwaitEmptied();
     return 1;
   }

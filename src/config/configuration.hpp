@@ -42,6 +42,12 @@ struct Configuration {
 // was already acquired stays in `config`.
 int Configure(int argc, const char* const* argv, Configuration& config);
 
+// Opens the streams that argv[first] to argv[argc - 1] ask for, as Configure
+// does with the arguments after the signatures, into `config`'s input and
+// output (standard input and output without them). Returns 0, or 1 after
+// writing one message to stderr, the output file then left empty.
+int ConfigureStreams(int argc, const char* const* argv, int first, Configuration& config);
+
 // Releases what a successful Configure acquired: the arrays, and the streams
 // opened from paths (standard input and output are left open). Close errors
 // are ignored.

@@ -1,0 +1,78 @@
+// remap-palette: recolours a binary PPM image with the colours of a palette
+// (each pixel takes the nearest), or maps the colours of one palette onto
+// those of another, place by place. Reads the palettes, turns them into
+// signatures, and runs remap's pass on them; every failure exits with status 1.
+#include <cstdio>
+#include <new>
+
+#include "config/configuration.hpp"
+#include "config/palette.hpp"
+#include "config/palette_command.hpp"
+#include "message.hpp"
+#include "platform/platform.hpp"
+#include "remap.hpp"
+
+namespace {
+
+constexpr char kHelp[] =
+    "Recolour a binary PPM image (P6) with the colours of a palette.\n"
+    "\n"
+    "  PALETTE      the palette, told apart by what it holds: a GIMP palette\n"
+    "               (.gpl), a JASC-PAL file, a Netpbm image whose pixels are its\n"
+    "               colours (PBM, PGM, PPM or PAM), or a list of colours, one\n"
+    "               #rrggbb a line; - reads it from standard input. Each pixel\n"
+    "               takes the nearest of its colours\n"
+    "  TO_PALETTE   a palette of as many colours: the nearest colour of PALETTE\n"
+    "               is replaced by the colour at the same place in TO_PALETTE\n"
+    "  -in INPUT    read INPUT instead of standard input\n"
+    "  -out OUTPUT  write OUTPUT instead of standard output\n"
+    "\n"
+    "The manual has the details: man remap-palette\n";
+
+int Answer(const char* first, const char* second = "") {
+  return std::fputs(first, stdout) >= 0 && std::fputs(second, stdout) >= 0 &&
+                 std::fflush(stdout) == 0
+             ? 0
+             : 1;
+}
+
+// The palettes as signatures in `config`. Returns 0, or 1 after one message.
+int LoadSignatures(const PaletteCommand& command, Configuration& config) {
+  try {
+    return LoadPaletteSignatures(command.palette, command.toPalette, config);
+  } catch (const std::bad_alloc&) {
+    return Fail("remap-palette: not enough memory for the palette\n");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::OccupyClosedStandardStreams();
+  platform::UseBinaryStandardStreams();
+  platform::LetOversizedWritesFail();
+  argv = platform::Utf8Arguments(argc, argv);
+  PaletteCommand command;
+  if (ParsePaletteCommand(argc, argv, command) != 0) return 1;
+  if (command.action == PaletteCommand::Action::kHelp) return Answer(kPaletteSynopsis, kHelp);
+  if (command.action == PaletteCommand::Action::kVersion) {
+    return Answer("remap-palette " REMAP_VERSION "\n");
+  }
+  // The palettes are read and checked before the output is opened, so that
+  // a bad palette leaves it as it was.
+  Configuration config;
+  if (LoadSignatures(command, config) != 0) return 1;
+  if (ConfigureStreams(static_cast<int>(command.streamArguments.size()),
+                       command.streamArguments.data(), 0, config) != 0) {
+    WriteMessage(kCouldNotLoadConfiguration);
+    return 1;
+  }
+  const PreparedTable table = PrepareTable(config);
+  if (!table) {
+    WriteMessage(kCouldNotLoadConfiguration);
+    return 1;
+  }
+  if (RemapImage(table, config.input, config.output) != 0) return 1;
+  Deconfigure(config);
+  return 0;
+}
