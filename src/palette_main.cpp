@@ -72,7 +72,10 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotLoadConfiguration);
     return 1;
   }
-  if (RemapImage(table, config.input, config.output) != 0) return 1;
+  const PictureFormat output =
+      OutputFormat(static_cast<int>(command.streamArguments.size()), command.streamArguments.data(),
+                   0, PeekFormat(config.input));
+  if (RemapPicture(table, config.input, config.output, output) != 0) return 1;
   Deconfigure(config);
   return 0;
 }

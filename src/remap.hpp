@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "config/configuration.hpp"
+#include "image/picture_format.hpp"
 #include "image/ppm_image.hpp"
 
 inline constexpr char kCouldNotLoadConfiguration[] = "Could not load configuration. Usage.\n";
@@ -43,6 +44,18 @@ void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedT
 // Returns 0, or 1 after the messages of the step that failed, the last
 // "Could not read image." or "Could not write output.". The streams stay open.
 int RemapImage(const PreparedTable& table, std::FILE* input, std::FILE* output);
+
+// RemapImage for a picture in either format, P6 or PNG, told by its first
+// byte, written in `outputFormat`. P6 to P6 is RemapImage. Otherwise the
+// whole picture is read (a PNG's transparency and the chunks that decide how
+// it looks set aside, to go out as they came into a PNG) and remapped, then
+// written: a P6 of maxval 255 (a P6 input of another maxval scaled to it, as
+// `pamdepth 255` does), or a PNG as WritePng makes it. Returns 0, or 1 after
+// the messages of the step that failed: a PNG reader's one message, or, as
+// RemapImage gives them, the P6 reader's and "Could not read image.", or the
+// writer's and "Could not write output.". The streams stay open.
+int RemapPicture(const PreparedTable& table, std::FILE* input, std::FILE* output,
+                 PictureFormat outputFormat);
 
 // The kernels: the plain loop (everywhere), AVX2 and AVX-512 with VNNI
 // (x86-64, chosen at run time), NEON (aarch64).
