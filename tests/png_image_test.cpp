@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "image/picture_format.hpp"
 #include "image/ppm_image.hpp"
 #include "scratch_dir.hpp"
 #include "stderr_capture.hpp"
@@ -484,6 +485,39 @@ TEST(PreferRunLengths, ForRunsOfColourNotForPatterns) {
   }
   EXPECT_TRUE(PreferRunLengths(reinterpret_cast<const std::uint8_t*>(runs.data()), runs.size()));
   EXPECT_FALSE(PreferRunLengths(reinterpret_cast<const std::uint8_t*>(motif.data()), motif.size()));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutputFormat, FollowsTheOutputsNameElseTheInput) {
+  struct Case {
+    std::vector<const char*> arguments;
+    PictureFormat input, expected;
+  };
+  const PictureFormat ppm = PictureFormat::kPpm, png = PictureFormat::kPng;
+  const Case kCases[] = {
+      {{}, png, png},
+      {{}, ppm, ppm},
+      {{"-in", "a.png"}, ppm, ppm},
+      {{"-out", "b.png"}, ppm, png},
+      {{"-out", "b.PnG"}, ppm, png},
+      {{"-out", "b.ppm"}, png, ppm},
+      {{"-out", "b.PNM"}, png, ppm},
+      {{"-out", "b.png.txt"}, png, png},
+      {{"-out", "b.png.txt"}, ppm, ppm},
+      {{"-out", "png"}, ppm, ppm},
+      {{"-out", "a.png", "-in", "x.ppm", "-out", "b.ppm"}, png, ppm},
+      {{"-in", "-out", "b.ppm"}, png, png},  // "-out" is the input's name here
+  };
+  for (const Case& c : kCases) {
+    std::string trace;
+    for (const char* a : c.arguments) trace += std::string(a) + " ";
+    SCOPED_TRACE(trace);
+    EXPECT_EQ(OutputFormat(static_cast<int>(c.arguments.size()), c.arguments.data(), 0, c.input),
+              c.expected);
+  }
 }
 
 }  // namespace
