@@ -23,7 +23,9 @@ bash .ci/png_library.sh x86_64-w64-mingw32-gcc-posix "$prefix"
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DREMAP_WERROR=ON \
   -DGTest_DIR="$prefix/lib/cmake/GTest" -DREMAP_CROSS_PREFIX="$prefix"
 cmake --build build-windows -j2
-file build-windows/remap.exe | grep -q 'PE32+ executable.*x86-64' || { echo "not a Win64 build"; exit 1; }
+for program in remap remap-palette; do
+  file build-windows/$program.exe | grep -q 'PE32+ executable.*x86-64' || { echo "$program: not a Win64 build"; exit 1; }
+done
 # GCC leaves Windows' stack 16-byte aligned: no kernel may keep an aligned
 # vector move (the build has the assembler write each as an unaligned one).
 for kernel in build-windows/CMakeFiles/remap_core.dir/src/remap/x86_*.obj; do

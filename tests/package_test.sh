@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# `cmake --install` and the Debian package both hold the program, the palette
-# helper, their manuals, the licence and the changelog; lintian (when it is
+# `cmake --install` and the Debian package both hold both programs, their
+# manuals, the licence and the changelog; lintian (when it is
 # installed) finds nothing to say about the package; and a second cpack run
 # a second later, SOURCE_DATE_EPOCH unset, gives the same bytes. Exits 77
 # (skipped) without dpkg-deb.
@@ -20,6 +20,9 @@ for path in bin/remap-palette share/man/man1/remap.1.gz share/man/man1/remap-pal
 done
 printf 'P6\n1 1\n255\n\0\0\0' | ${emulator[@]+"${emulator[@]}"} "$work/prefix/bin/remap" 1 '#000000:#010203' |
   cmp -s - <(printf 'P6\n1 1\n255\n\1\2\3') || { echo "installed remap misbehaves"; exit 1; }
+printf 'P6\n1 1\n255\n\0\0\0' |
+  ${emulator[@]+"${emulator[@]}"} "$work/prefix/bin/remap-palette" <(printf '#010203\n#fafafa\n') |
+  cmp -s - <(printf 'P6\n1 1\n255\n\1\2\3') || { echo "installed remap-palette misbehaves"; exit 1; }
 
 pack() {
   (cd "$work" && env -u SOURCE_DATE_EPOCH cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/$1" > cpack.log) ||

@@ -128,6 +128,7 @@ const Malformed kMalformed[] = {
      std::string(kJascTooMany) + " (1)"},
     {"JASC huge count", "JASC-PAL\n0100\n99999999999999999999\n1 2 3\n", 3, kExpectedJascCount},
     {"JASC version", "JASC-PAL\n0200\n1\n1 2 3\n", 2, kExpectedJascVersion},
+    {"JASC without a count", "JASC-PAL\r\n0100\r\n", 3, kExpectedJascCount},
     {"JASC component", "JASC-PAL\n0100\n1\n1 2 256\n", 4, kExpectedGimpColour},
     {"truncated PPM", "P6\n2 1\n255\nabcde", 0, "the image ends early"},
     {"header promises 4 G pixels", "P6\n65535 65535\n255\nabc", 0, "the image ends early"},

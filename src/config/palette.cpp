@@ -155,8 +155,10 @@ bool ReadGimp(std::string_view bytes, std::vector<PaletteColour>& colours,
 bool ReadJasc(std::string_view bytes, std::vector<PaletteColour>& colours,
               PaletteProblem& problem) {
   std::uint64_t count = 0;
+  std::size_t lines = 0;
   const std::size_t first = colours.size();
   const bool read = EachLine(bytes, [&](std::string_view line, std::size_t number) {
+    lines = number;
     std::string_view rest = line;
     const std::string_view word = TakeWord(rest);
     const bool alone = SkipBlanks(rest).empty();
@@ -183,6 +185,8 @@ bool ReadJasc(std::string_view bytes, std::vector<PaletteColour>& colours,
     return true;
   });
   if (!read) return false;
+  if (lines < 3)
+    return Refuse(problem, lines + 1, lines < 2 ? kExpectedJascVersion : kExpectedJascCount);
   if (colours.size() - first != count) {
     return Refuse(problem, 3,
                   std::string(kJascTooFew) + " (" + std::to_string(count) + " counted, " +
@@ -258,6 +262,38 @@ int LoadPalette(const char* path, std::vector<PaletteColour>& colours) {
   return 0;
 }
 
+// The places of the colours that come for the first time, in order, in time
+// linear in the palette: a palette of up to 4,096 colours is looked up in an
+// open-addressed table of twice its size (whatever colours it holds, at most
+// 4,096 probes each), a larger one in a bit for each of the 2^24 colours,
+// whose 2 MiB would cost a small palette more than all else it does.
+std::vector<std::size_t> FirstOccurrences(const std::vector<PaletteColour>& colours) {
+  std::vector<std::size_t> firsts;
+  if (colours.size() > 4096) {
+    std::vector<std::uint64_t> seen(std::size_t{1} << 18);
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+      std::uint64_t& word = seen[colours[i] >> 6];
+      const std::uint64_t bit = std::uint64_t{1} << (colours[i] & 63);
+      if ((word & bit) == 0) firsts.push_back(i);
+      word |= bit;
+    }
+    return firsts;
+  }
+  constexpr PaletteColour kEmpty = 0xFFFFFFFF;  // no 24-bit colour
+  int bits = 4;
+  while ((std::size_t{1} << bits) < 2 * colours.size()) ++bits;
+  const std::size_t size = std::size_t{1} << bits;
+  std::vector<PaletteColour> slots(size, kEmpty);
+  for (std::size_t i = 0; i < colours.size(); ++i) {
+    // The top bits of the product: they depend on every bit of the colour.
+    std::size_t slot = static_cast<std::uint32_t>(colours[i] * 2654435761u) >> (32 - bits);
+    while (slots[slot] != kEmpty && slots[slot] != colours[i]) slot = (slot + 1) & (size - 1);
+    if (slots[slot] == kEmpty) firsts.push_back(i);
+    slots[slot] = colours[i];
+  }
+  return firsts;
+}
+
 }  // namespace
 
 const std::vector<PaletteReader>& PaletteReaders() {
@@ -295,15 +331,7 @@ int LoadPaletteSignatures(const char* path, const char* toPath, Configuration& c
       return 1;
     }
   }
-  // One bit for each of the 2^24 colours: no search, whatever the palette's size.
-  std::vector<std::uint64_t> seen(std::size_t{1} << 18);
-  std::vector<std::size_t> kept;
-  for (std::size_t i = 0; i < from.size(); ++i) {
-    std::uint64_t& word = seen[from[i] >> 6];
-    const std::uint64_t bit = std::uint64_t{1} << (from[i] & 63);
-    if ((word & bit) == 0) kept.push_back(i);
-    word |= bit;
-  }
+  const std::vector<std::size_t> kept = FirstOccurrences(from);
   // At most 2^24 colours are kept, so the count fits.
   config.count = static_cast<std::int32_t>(kept.size());
   for (std::unique_ptr<std::int32_t[]>* array :
