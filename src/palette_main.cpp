@@ -15,17 +15,19 @@
 namespace {
 
 constexpr char kHelp[] =
-    "Recolour a binary PPM image (P6) with the colours of a palette.\n"
+    "Recolour a binary PPM (P6) or PNG image with the colours of a palette.\n"
     "\n"
     "  PALETTE      the palette, told apart by what it holds: a GIMP palette\n"
-    "               (.gpl), a JASC-PAL file, a Netpbm image whose pixels are its\n"
-    "               colours (PBM, PGM, PPM or PAM), or a list of colours, one\n"
-    "               #rrggbb a line; - reads it from standard input. Each pixel\n"
-    "               takes the nearest of its colours\n"
+    "               (.gpl), a JASC-PAL file, a Netpbm or PNG image whose pixels\n"
+    "               are its colours, or a list of colours, one #rrggbb a line;\n"
+    "               - reads it from standard input. Each pixel takes the\n"
+    "               nearest of its colours\n"
     "  TO_PALETTE   a palette of as many colours: the nearest colour of PALETTE\n"
     "               is replaced by the colour at the same place in TO_PALETTE\n"
-    "  -in INPUT    read INPUT instead of standard input\n"
-    "  -out OUTPUT  write OUTPUT instead of standard output\n"
+    "  -in INPUT    read INPUT (P6 or PNG) instead of standard input\n"
+    "  -out OUTPUT  write OUTPUT instead of standard output: PNG if its name\n"
+    "               ends in .png, P6 if in .ppm or .pnm, else as the input\n"
+    "               (transparency and colour chunks of a PNG kept)\n"
     "\n"
     "The manual has the details: man remap-palette\n";
 
