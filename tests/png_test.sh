@@ -68,17 +68,18 @@ remap-palette palette.ppm < photo.ppm > piped.ppm
 cmp -s piped.ppm <(remap 16 "${signatures[@]}" < photo.ppm) || failed "stdin P6"
 
 # The output's name decides, in any case; another name keeps the input's format.
+# (Names no earlier file has in another case: on Windows that is the same file.)
 remap 16 "${signatures[@]}" < photo.ppm > snapped.ppm
-for name in OUT.PNG out.Png; do
+for name in UPPER.PNG mixed.Png; do
   remap-palette palette.ppm -in photo.ppm -out "$name"
   colours "$name" | cmp -s - snapped.ppm || failed "P6 to $name"
 done
-for name in out.pnm out.PPM out.other; do
+for name in lower.pnm UPPER.PPM other.name; do
   remap-palette palette.ppm -in photo.ppm -out "$name"
   cmp -s "$name" snapped.ppm || failed "P6 to $name"
 done
-remap-palette palette.ppm -in rgba.png -out out.other
-[ "$(colour_type out.other)" = 3 ] || failed "PNG to out.other: not PNG"
+remap-palette palette.ppm -in rgba.png -out png.name
+[ "$(colour_type png.name)" = 3 ] || failed "PNG to png.name: not PNG"
 
 # A PNG palette: its pixels, in first-occurrence order.
 pnmtopng palette.ppm > palette.png
