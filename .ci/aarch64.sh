@@ -13,8 +13,10 @@ if [ ! -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake --build build-aarch64-gtest -j2 > /dev/null
   cmake --install build-aarch64-gtest > /dev/null
 fi
+# PNG through zlib and libspng built from Debian's source for the target.
+bash .ci/png_library.sh aarch64-linux-gnu-gcc "$prefix"
 cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DREMAP_WERROR=ON \
-  -DGTest_DIR="$prefix/lib/cmake/GTest"
+  -DGTest_DIR="$prefix/lib/cmake/GTest" -DREMAP_CROSS_PREFIX="$prefix"
 cmake --build build-aarch64 -j2
 file build-aarch64/remap | grep -q 'ARM aarch64' || { echo "not an aarch64 build"; exit 1; }
 ctest --test-dir build-aarch64 -j2 --output-on-failure

@@ -16,6 +16,8 @@ if [ ! -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake --build build-windows-gtest -j2 > /dev/null
   cmake --install build-windows-gtest > /dev/null
 fi
+# PNG through zlib and libspng built from Debian's source for the target.
+bash .ci/png_library.sh x86_64-w64-mingw32-gcc-posix "$prefix"
 # Wine makes its prefix on the first start; made here, it says nothing later.
 /usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
 # A server that a test's program started would keep that test's output open
@@ -24,7 +26,7 @@ fi
 # tests' streams, stays up between tests and quits a minute after the last.
 /usr/lib/wine/wineserver -p60 < /dev/null > /dev/null 2>&1
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DREMAP_WERROR=ON \
-  -DGTest_DIR="$prefix/lib/cmake/GTest"
+  -DGTest_DIR="$prefix/lib/cmake/GTest" -DREMAP_CROSS_PREFIX="$prefix"
 cmake --build build-windows -j2
 for program in remap remap-palette; do
   file build-windows/$program.exe | grep -q 'PE32+ executable.*x86-64' || { echo "$program: not a Win64 build"; exit 1; }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer,
-# UndefinedBehaviorSanitizer) and runs the four side by side for SECONDS,
+# UndefinedBehaviorSanitizer) and runs the five side by side for SECONDS,
 # default 30, each from its committed seeds. Any finding fails the run and
 # leaves its input in build-fuzz/.
 # Usage: fuzz/run.sh [SECONDS]   (from the project folder)
@@ -10,11 +10,12 @@ seconds=${1:-30}
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DREMAP_FUZZ=ON -DBUILD_TESTING=OFF \
   -DREMAP_WERROR=ON > /dev/null
-cmake --build build-fuzz -j2 --target read_image_fuzz configure_fuzz remap_fuzz palette_fuzz
+cmake --build build-fuzz -j2 --target read_image_fuzz configure_fuzz remap_fuzz palette_fuzz \
+  png_fuzz
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The four run side by side, each for the whole time.
+# The five run side by side, each for the whole time.
 run() {
   local target=$1
   mkdir -p "$work/$target"
@@ -24,7 +25,7 @@ run() {
     -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$PWD/build-fuzz/${target}-" \
     "$work/$target" "$PWD/fuzz/corpus/$target" > "build-fuzz/${target}_fuzz.log" 2>&1
 }
-targets=(read_image configure remap palette)
+targets=(read_image configure remap palette png)
 pids=()
 for target in "${targets[@]}"; do run "$target" & pids+=($!); done
 failed=0

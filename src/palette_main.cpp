@@ -12,22 +12,24 @@
 #include "message.hpp"
 #include "platform/platform.hpp"
 #include "remap.hpp"
-#include "remap/dither.hpp"
+#include "remap/picture_pass.hpp"
 
 namespace {
 
 constexpr char kHelp[] =
-    "Recolour a binary PPM image (P6) with the colours of a palette.\n"
+    "Recolour a binary PPM (P6) or PNG image with the colours of a palette.\n"
     "\n"
     "  PALETTE      the palette, told apart by what it holds: a GIMP palette\n"
-    "               (.gpl), a JASC-PAL file, a Netpbm image whose pixels are its\n"
-    "               colours (PBM, PGM, PPM or PAM), or a list of colours, one\n"
-    "               #rrggbb a line; - reads it from standard input. Each pixel\n"
-    "               takes the nearest of its colours\n"
+    "               (.gpl), a JASC-PAL file, a Netpbm or PNG image whose pixels\n"
+    "               are its colours, or a list of colours, one #rrggbb a line;\n"
+    "               - reads it from standard input. Each pixel takes the\n"
+    "               nearest of its colours\n"
     "  TO_PALETTE   a palette of as many colours: the nearest colour of PALETTE\n"
     "               is replaced by the colour at the same place in TO_PALETTE\n"
-    "  -in INPUT    read INPUT instead of standard input\n"
-    "  -out OUTPUT  write OUTPUT instead of standard output\n"
+    "  -in INPUT    read INPUT (P6 or PNG) instead of standard input\n"
+    "  -out OUTPUT  write OUTPUT instead of standard output: PNG if its name\n"
+    "               ends in .png, P6 if in .ppm or .pnm, else as the input\n"
+    "               (transparency and colour chunks of a PNG kept)\n"
     "  -dither fs   spread each pixel's error over its neighbours (Floyd-Steinberg)\n"
     "  -dither ordered[=STRENGTH]\n"
     "               add an 8 x 8 pattern first, as strong as the palette's colours\n"
@@ -60,7 +62,8 @@ int main(int argc, char** argv) {
   argv = platform::Utf8Arguments(argc, argv);
   PaletteCommand command;
   if (ParsePaletteCommand(argc, argv, command) != 0) return 1;
-  if (command.action == PaletteCommand::Action::kHelp) return Answer(kPaletteSynopsis,
+  if (command.action == PaletteCommand::Action::kHelp)
+    return Answer(kPaletteSynopsis,
                   (kHelp + platform::WhereTheManualIs("remap-palette") + "\n").c_str());
   if (command.action == PaletteCommand::Action::kVersion) {
     return Answer("remap-palette " REMAP_VERSION "\n");
@@ -80,12 +83,13 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotLoadConfiguration);
     return 1;
   }
-  const int status = command.dither == PaletteCommand::Dither::kFloydSteinberg
-                         ? FloydSteinbergImage(table, config.input, config.output)
-                     : command.dither == PaletteCommand::Dither::kOrdered
-                         ? OrderedImage(table, command.strength, config.input, config.output)
-                         : RemapImage(table, config.input, config.output);
-  if (status != 0) return 1;
+  const PictureFormat output =
+      OutputFormat(static_cast<int>(command.streamArguments.size()), command.streamArguments.data(),
+                   0, PeekFormat(config.input));
+  if (RemapPicture(table, config.input, config.output, output, command.dither, command.strength) !=
+      0) {
+    return 1;
+  }
   Deconfigure(config);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image/ppm_image.hpp"
+#include "remap/picture_pass.hpp"
 #include "remap_reference.hpp"
 #include "test_inputs.hpp"
 
@@ -265,7 +266,9 @@ TEST(FloydSteinbergPass, GivesTheDefinitionsBytesWhileTheRasterMoves) {
   std::fprintf(in, "P6\n%d %d\n255\n", width, height);
   std::fwrite(scene.raster.data(), 1, scene.raster.size(), in);
   std::rewind(in);
-  ASSERT_EQ(FloydSteinbergImage(PrepareTable(scene.config), in, out), 0);
+  ASSERT_EQ(RemapPicture(PrepareTable(scene.config), in, out, PictureFormat::kPpm,
+                         DitherMethod::kFloydSteinberg),
+            0);
   std::rewind(out);
   std::uint16_t w, h, maxval;
   const std::unique_ptr<std::uint8_t[]> written = ReadImage(out, w, h, maxval);

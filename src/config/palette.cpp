@@ -1,6 +1,7 @@
 // Palette files read for their colours, and turned into signatures.
 #include "config/palette.hpp"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "image/netpbm.hpp"
+#include "image/png_image.hpp"
 #include "platform/platform.hpp"
 
 namespace {
@@ -94,6 +96,9 @@ bool Refuse(PaletteProblem& problem, std::size_t line, std::string what) {
 }
 
 bool IsNetpbm(std::string_view bytes) { return LooksLikeNetpbm(bytes); }
+bool IsPng(std::string_view bytes) {
+  return HasPngSignature(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
 bool IsGimp(std::string_view bytes) { return FirstLine(bytes) == "GIMP Palette"; }
 bool IsJasc(std::string_view bytes) { return FirstLine(bytes) == "JASC-PAL"; }
 bool IsList(std::string_view) { return true; }
@@ -102,6 +107,28 @@ bool ReadNetpbm(std::string_view bytes, std::vector<PaletteColour>& colours,
                 PaletteProblem& problem) {
   problem.line = 0;
   return ReadNetpbmColours(bytes, colours, problem.what);
+}
+
+// A PNG image's pixels, whatever its colour type; alpha is ignored.
+bool ReadPngPalette(std::string_view bytes, std::vector<PaletteColour>& colours,
+                    PaletteProblem& problem) {
+  PngImage image;
+  const char* message =
+      DecodePng(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), image);
+  if (message != nullptr) {
+    // The reader's sentence, as a refusal's end: "corrupt or truncated PNG file".
+    std::string what(message);
+    while (!what.empty() && (what.back() == '\n' || what.back() == '.')) what.pop_back();
+    if (!what.empty()) what[0] = static_cast<char>(std::tolower(what[0]));
+    return Refuse(problem, 0, what);
+  }
+  const std::size_t pixels = std::size_t{image.width} * image.height;
+  colours.reserve(colours.size() + pixels);
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const std::uint8_t* p = image.rgb.get() + 3 * i;
+    colours.push_back(PaletteColour{p[0]} << 16 | PaletteColour{p[1]} << 8 | p[2]);
+  }
+  return true;
 }
 
 // After the "GIMP Palette" line: "R G B" and an optional name a line, among
@@ -271,9 +298,8 @@ std::vector<std::size_t> FirstOccurrences(const std::vector<PaletteColour>& colo
 
 const std::vector<PaletteReader>& PaletteReaders() {
   static const std::vector<PaletteReader> kReaders = {
-      {"Netpbm image", IsNetpbm, ReadNetpbm},
-      {"GIMP palette", IsGimp, ReadGimp},
-      {"JASC-PAL palette", IsJasc, ReadJasc},
+      {"PNG image", IsPng, ReadPngPalette},  {"Netpbm image", IsNetpbm, ReadNetpbm},
+      {"GIMP palette", IsGimp, ReadGimp},    {"JASC-PAL palette", IsJasc, ReadJasc},
       {"list of colours", IsList, ReadList},
   };
   return kReaders;

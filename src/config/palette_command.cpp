@@ -15,13 +15,13 @@ bool IsOption(const char* argument) {
 // "fs", "ordered" or "ordered=STRENGTH" (decimal, 0 to 1023) into `command`.
 bool ParseDither(const char* method, PaletteCommand& command) {
   if (std::strcmp(method, "fs") == 0) {
-    command.dither = PaletteCommand::Dither::kFloydSteinberg;
+    command.dither = DitherMethod::kFloydSteinberg;
     return true;
   }
   constexpr char kOrdered[] = "ordered";
   constexpr std::size_t kLength = sizeof kOrdered - 1;
   if (std::strncmp(method, kOrdered, kLength) != 0) return false;
-  command.dither = PaletteCommand::Dither::kOrdered;
+  command.dither = DitherMethod::kOrdered;
   command.strength = -1;
   if (method[kLength] == '\0') return true;
   const char* digits = method + kLength + 1;

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "remap/dither.hpp"
+
 inline constexpr char kPaletteSynopsis[] =
     "Usage: remap-palette PALETTE [TO_PALETTE] [-in INPUT] [-out OUTPUT] [-dither METHOD]\n";
 inline constexpr char kMissingDitherMethod[] =
@@ -29,7 +31,7 @@ struct PaletteCommand {
   std::vector<const char*> streamArguments;
   // "-dither METHOD", anywhere among "-in" and "-out": none, "fs", "ordered"
   // (strength -1: chosen from the palette) or "ordered=STRENGTH".
-  enum class Dither { kNone, kFloydSteinberg, kOrdered } dither = Dither::kNone;
+  DitherMethod dither = DitherMethod::kNone;
   int strength = -1;
 };
 

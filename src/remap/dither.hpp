@@ -10,6 +10,10 @@
 
 #include "remap.hpp"
 
+// How a pixel's value is moved before its nearest colour is taken: not at
+// all, by the error its neighbours left, or by the 8 x 8 pattern.
+enum class DitherMethod { kNone, kFloydSteinberg, kOrdered };
+
 // Floyd-Steinberg over a `width` x `height` RGB raster, in place. Rows top to
 // bottom, each left to right; per pixel and component the value is
 //   v = clamp(s + floor((e + 8) / 16), 0, 255)
@@ -112,12 +116,3 @@ class FloydSteinbergPass final : public RasterPace {
   std::unique_ptr<remap::FsRun> run_;
   bool failed_ = false;
 };
-
-// The runs of a dithering program once the table is prepared and the
-// streams are open, as RemapImage: a P6 image from `input` to `output`,
-// Floyd-Steinberg on every thread the process may use, or ordered with
-// `strength` (OrderedStrength's where it is below 0). Return 0, or 1 after
-// the messages of the step that failed. The streams stay open.
-int FloydSteinbergImage(const PreparedTable& table, std::FILE* input, std::FILE* output);
-int OrderedImage(const PreparedTable& table, std::int32_t strength, std::FILE* input,
-                 std::FILE* output);
