@@ -16,13 +16,14 @@ if [ ! -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake --build build-windows-gtest -j2 > /dev/null
   cmake --install build-windows-gtest > /dev/null
 fi
-# Wine makes its prefix on the first start; made here, it says nothing later.
-/usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
 # A server that a test's program started would keep that test's output open
 # until it quits, long after the test has ended, and ctest would wait for it
 # (a time limit failing the test): one server, started here without the
-# tests' streams, stays up between tests and quits a minute after the last.
-/usr/lib/wine/wineserver -p60 < /dev/null > /dev/null 2>&1
+# tests' streams, stays up between tests and quits a minute after the last
+# (unless one runs already).
+/usr/lib/wine/wineserver -p60 < /dev/null > /dev/null 2>&1 || true
+# Wine makes its prefix on the first start; made here, it says nothing later.
+/usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DREMAP_WERROR=ON \
   -DGTest_DIR="$prefix/lib/cmake/GTest"
 cmake --build build-windows -j2
