@@ -18,13 +18,14 @@ if [ ! -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
 fi
 # PNG through zlib and libspng built from Debian's source for the target.
 bash .ci/png_library.sh x86_64-w64-mingw32-gcc-posix "$prefix"
-# Wine makes its prefix on the first start; made here, it says nothing later.
-/usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
 # A server that a test's program started would keep that test's output open
 # until it quits, long after the test has ended, and ctest would wait for it
 # (a time limit failing the test): one server, started here without the
-# tests' streams, stays up between tests and quits a minute after the last.
-/usr/lib/wine/wineserver -p60 < /dev/null > /dev/null 2>&1
+# tests' streams, stays up between tests and quits a minute after the last
+# (unless one runs already).
+/usr/lib/wine/wineserver -p60 < /dev/null > /dev/null 2>&1 || true
+# Wine makes its prefix on the first start; made here, it says nothing later.
+/usr/lib/wine/wine64 wineboot --init > /dev/null 2>&1
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DREMAP_WERROR=ON \
   -DGTest_DIR="$prefix/lib/cmake/GTest" -DREMAP_CROSS_PREFIX="$prefix"
 cmake --build build-windows -j2
