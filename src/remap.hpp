@@ -2,6 +2,7 @@
 // signature whose match colour is nearest to it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -48,14 +49,14 @@ const char* KernelName(RemapKernel kernel);
 // True when this build has the kernel and this processor can run it.
 bool HasKernel(RemapKernel kernel);
 
-// How blocks of pixels are searched: by whichever way has taken least time
-// a pixel so far, or always one way: against every signature, against the
-// union of the candidates of the block's cells of the colour cube (one
-// cell's list where they all lie in one), each pixel against its own
-// cell's, in cells of 16 or of 8 values a side, or each pixel as its colour
-// was lately, the others against their cells of 8.
+// How blocks of pixels are searched: each unit of the picture the way its
+// counts make cheapest (choice.hpp), or always one way: against every
+// signature, against the union of the candidates of the block's cells of
+// the colour cube (one cell's list where they all lie in one), each pixel
+// against its own cell's, in cells of 16 or of 8 values a side, or each
+// pixel as its colour was lately, the others against their cells of 8.
 enum class SearchChoice {
-  kMeasured,
+  kCounted,
   kFull,
   kBlockUnion,
   kEachPixelLargeCells,
@@ -63,12 +64,29 @@ enum class SearchChoice {
   kRemembering
 };
 
+// What a pass did, for tests and benchmarks: the pixels searched each way,
+// in SearchChoice's order from kFull, and the threads it planned (the
+// caller's included).
+struct SearchStats {
+  std::uint64_t pixels[5] = {};
+  unsigned threads = 0;
+};
+
+// The sizes of the level 2 and 3 data caches the choice counts with; 0: as
+// the system reports them.
+struct CacheSizes {
+  std::size_t level2 = 0, level3 = 0;
+};
+
 // For tests and benchmarks: RemapPixels on `config` with a chosen kernel,
-// search and number of threads (0: as many as the process may use). Returns
+// search and number of threads (0: as many as the process may use), the
+// caches the choice assumes, and where to tell what the pass did. Returns
 // false, touching nothing, when HasKernel(kernel) is false.
 struct RemapOptions {
-  SearchChoice search = SearchChoice::kMeasured;
+  SearchChoice search = SearchChoice::kCounted;
   unsigned threads = 0;
+  SearchStats* stats = nullptr;
+  CacheSizes caches = {};
 };
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
                      const Configuration& config, RemapOptions options = {});
