@@ -24,6 +24,8 @@ struct Prepared {
 
 void ReleasePrepared::operator()(Prepared* prepared) const { delete prepared; }
 
+const Signatures& SignaturesOf(const PreparedTable& table) { return table->all; }
+
 namespace {
 
 std::int16_t Lane(std::int32_t component) {

@@ -32,6 +32,9 @@ struct Sweeper {
   int quadLanes;  // Machine::quadLanes
 };
 
+// The signatures of a prepared table, as a sweep takes them.
+const Signatures& SignaturesOf(const PreparedTable& table);
+
 extern const Sweeper kSweepPortable;
 #ifdef REMAP_X86_KERNELS
 extern const Sweeper kSweepAvx2;
