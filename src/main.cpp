@@ -33,6 +33,19 @@ int Answer(const char* text) {
   return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+#ifdef REMAP_FORCED_SEARCH
+bool ForcedSearch(const char* name, SearchChoice& search) {
+  const char* const names[] = {"counted", "full", "union", "each16", "each8", "remember"};
+  for (int s = 0; s < 6; ++s) {
+    if (std::strcmp(name, names[s]) == 0) {
+      search = static_cast<SearchChoice>(s);
+      return true;
+    }
+  }
+  return false;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,6 +53,18 @@ int main(int argc, char** argv) {
   platform::UseBinaryStandardStreams();
   platform::LetOversizedWritesFail();
   argv = platform::Utf8Arguments(argc, argv);
+  RemapOptions options;
+#ifdef REMAP_FORCED_SEARCH
+  // The benchmark's build: the first argument names the way every pixel is
+  // searched, so that each can be timed from end to end.
+  if (argc < 2 || !ForcedSearch(argv[1], options.search)) {
+    std::fputs("usage: remap_forced counted|full|union|each16|each8|remember COUNT ...\n", stderr);
+    return 1;
+  }
+  argv[1] = argv[0];
+  ++argv;
+  --argc;
+#endif
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return Answer(kUsage);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     return Answer("remap " REMAP_VERSION "\n");
@@ -59,7 +84,7 @@ int main(int argc, char** argv) {
   {
     // Each part of the raster is remapped as soon as it is read, and
     // written as soon as the read is complete and the part remapped.
-    RemapPass pass(table);
+    RemapPass pass(table, options);
     pixels = ReadImage(config.input, width, height, maxval, &pass);
     if (!pixels) {
       WriteMessage(kCouldNotReadImage);

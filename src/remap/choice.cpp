@@ -25,6 +25,10 @@
 // from how often the sampled colours repeat.
 #include "remap/choice.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 
@@ -113,26 +117,72 @@ Way Choose(const Counts& counts, const Machine& machine, bool indexed) {
 std::int32_t CandidatesOfBox(const Signatures& all, const std::int32_t* low,
                              const std::int32_t* high) {
   const std::int32_t* component[3] = {all.red, all.green, all.blue};
-  std::int32_t bound = INT32_MAX;
-  for (std::int32_t i = 0; i < all.count; ++i) {
-    std::int32_t farthest = 0;
+  const std::int32_t n = all.count;
+  // Squared distances are below 2^18, exact in a float.
+  const auto farthest = [&](std::int32_t i) {
+    float sum = 0;
     for (int c = 0; c < 3; ++c) {
-      const std::int32_t v = component[c][i];
-      const std::int32_t far = std::max(v - low[c], high[c] - v);
-      farthest += far * far;
+      const auto far =
+          static_cast<float>(std::max(component[c][i] - low[c], high[c] - component[c][i]));
+      sum += far * far;
     }
-    bound = std::min(bound, farthest);
-  }
-  std::int32_t count = 0;
-  for (std::int32_t i = 0; i < all.count; ++i) {
-    std::int32_t nearest = 0;
+    return sum;
+  };
+  const auto nearest = [&](std::int32_t i) {
+    float sum = 0;
     for (int c = 0; c < 3; ++c) {
-      const std::int32_t v = component[c][i];
-      const std::int32_t near = std::max({low[c] - v, v - high[c], 0});
-      nearest += near * near;
+      const auto near = static_cast<float>(
+          std::max(std::max(low[c] - component[c][i], component[c][i] - high[c]), 0));
+      sum += near * near;
     }
-    count += nearest <= bound ? 1 : 0;
+    return sum;
+  };
+  float bound = 1e9f;
+  std::int32_t i = 0, count = 0;
+#if defined(__SSE2__)
+  // Four signatures at a time.
+  __m128 lo[3], hi[3];
+  for (int c = 0; c < 3; ++c) {
+    lo[c] = _mm_set1_ps(static_cast<float>(low[c]));
+    hi[c] = _mm_set1_ps(static_cast<float>(high[c]));
   }
+  const auto load = [&](int c, std::int32_t at) {
+    return _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(component[c] + at)));
+  };
+  __m128 least = _mm_set1_ps(bound);
+  for (; i + 4 <= n; i += 4) {
+    __m128 sum = _mm_setzero_ps();
+    for (int c = 0; c < 3; ++c) {
+      const __m128 v = load(c, i);
+      const __m128 far = _mm_max_ps(_mm_sub_ps(v, lo[c]), _mm_sub_ps(hi[c], v));
+      sum = _mm_add_ps(sum, _mm_mul_ps(far, far));
+    }
+    least = _mm_min_ps(least, sum);
+  }
+  alignas(16) float lanes[4];
+  _mm_store_ps(lanes, least);
+  bound = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+#endif
+  for (std::int32_t k = i; k < n; ++k) bound = std::min(bound, farthest(k));
+  std::int32_t k = 0;
+#if defined(__SSE2__)
+  const __m128 within = _mm_set1_ps(bound);
+  __m128i counted = _mm_setzero_si128();  // less one a lane for each within
+  for (; k + 4 <= n; k += 4) {
+    __m128 sum = _mm_setzero_ps();
+    for (int c = 0; c < 3; ++c) {
+      const __m128 v = load(c, k);
+      const __m128 near =
+          _mm_max_ps(_mm_max_ps(_mm_sub_ps(lo[c], v), _mm_sub_ps(v, hi[c])), _mm_setzero_ps());
+      sum = _mm_add_ps(sum, _mm_mul_ps(near, near));
+    }
+    counted = _mm_add_epi32(counted, _mm_castps_si128(_mm_cmple_ps(sum, within)));
+  }
+  alignas(16) std::int32_t counts[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(counts), counted);
+  count = -(counts[0] + counts[1] + counts[2] + counts[3]);
+#endif
+  for (; k < n; ++k) count += nearest(k) <= bound ? 1 : 0;
   return count;
 }
 
@@ -195,18 +245,14 @@ Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels
   counts.signatures = all.count;
   counts.pixels = pixels;
   counts.samples = samplePixels;
-  // Two blocks of the sample and two of its colours, as far apart as it
-  // allows.
-  const int block = std::min(64, samplePixels), second = samplePixels / 2;
+  // Two blocks of the sample, its first and last, and the colour between.
+  const int block = std::min(64, samplePixels);
+  const std::uint8_t* middle = sample + 3 * (samplePixels / 2);
   counts.together = (CandidatesOfBlock(all, sample, block) +
                      CandidatesOfBlock(all, sample + 3 * (samplePixels - block), block)) /
                     2;
-  counts.large = (CandidatesOfCell(all, sample, kCoarse) +
-                  CandidatesOfCell(all, sample + 3 * second, kCoarse)) /
-                 2;
-  counts.small = (CandidatesOfCell(all, sample, kFinest) +
-                  CandidatesOfCell(all, sample + 3 * second, kFinest)) /
-                 2;
+  counts.large = CandidatesOfCell(all, middle, kCoarse);
+  counts.small = CandidatesOfCell(all, middle, kFinest);
   std::uint32_t colours[kSamplePixels], small[kSamplePixels], large[kSamplePixels];
   for (int j = 0; j < samplePixels; ++j) {
     const std::uint8_t* p = sample + 3 * j;

@@ -17,8 +17,9 @@ enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kReme
 
 // A picture is decided in units of this many pixels from its first, each
 // from a sample of the kSamplePixels pixels before it; the first unit from
-// its own first kSamplePixels, which the full search takes.
-constexpr std::uint64_t kUnitPixels = std::uint64_t{1} << 16;
+// its own first kSamplePixels, which the full search takes. Counting a
+// sample costs about what searching a thousand of its pixels in full does.
+constexpr std::uint64_t kUnitPixels = std::uint64_t{1} << 18;
 constexpr int kSamplePixels = 256;
 
 // What decides, besides the counts: the kernel's lanes and the caches.
