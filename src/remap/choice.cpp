@@ -16,7 +16,8 @@
 // other, hence the constant parts. Memory: a cell's quads are a cache line
 // each; where the cells a unit reaches hold more than the level 2 cache,
 // each line costs 100 more, more than level 3, 300. Cells beyond the quads'
-// pool are searched one signature at a time. Building: a cell costs 3
+// pool are searched one signature at a time, and those beyond the lists'
+// pool against an ancestor's list, as long as every signature. Building: a cell costs 3
 // instructions a candidate of its parent and 2 of its own, four times over
 // for its ancestors and the lock, and cells come in families of eight; a
 // picture shares what the cells it reaches cost among its pixels, so a
@@ -64,7 +65,18 @@ double EachPixel(double candidates, double parent, double reached, double cells,
   const double beyond = pooled > pool ? 1 - pool / pooled : 0;
   const double built = std::min(cells, 8 * picture);
   const double building = 4 * built * (3 * parent + 2 * candidates) / pixels;
-  return 60 + 6 * Ceil(candidates, machine.quadLanes) + memory + beyond * 8 * candidates + building;
+  // The lists of the cells built and of their ancestors, each level an
+  // eighth as many cells with about four times the candidates. Cells beyond
+  // the lists' pool keep an ancestor's list, up to every signature, and are
+  // searched one signature at a time.
+  double lists = 0;
+  for (double level = built, each = candidates; level >= 1; level /= 8, each *= 4) {
+    lists += level * std::min(each, static_cast<double>(counts.signatures));
+  }
+  const double listPool = static_cast<double>(kPoolBytes / 3 / sizeof(std::int32_t));
+  const double unlisted = lists > listPool ? 1 - listPool / lists : 0;
+  return 60 + 6 * Ceil(candidates, machine.quadLanes) + memory + beyond * 8 * candidates +
+         building + unlisted * 8 * counts.signatures;
 }
 
 }  // namespace
@@ -253,17 +265,15 @@ Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels
                     2;
   counts.large = CandidatesOfCell(all, middle, kCoarse);
   counts.small = CandidatesOfCell(all, middle, kFinest);
-  std::uint32_t colours[kSamplePixels], small[kSamplePixels], large[kSamplePixels];
+  std::uint32_t colours[kSamplePixels], small[kSamplePixels];
   for (int j = 0; j < samplePixels; ++j) {
     const std::uint8_t* p = sample + 3 * j;
     colours[j] = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
     small[j] = static_cast<std::uint32_t>(CellOf(p, kFinest));
-    large[j] = static_cast<std::uint32_t>(CellOf(p, kCoarse));
   }
   std::int32_t distinct = 0;
   Distinct(colours, samplePixels, distinct, nullptr, &counts.pairs);
   Distinct(small, samplePixels, counts.smallCells, &counts.lone, nullptr);
-  Distinct(large, samplePixels, counts.largeCells, nullptr, nullptr);
   return counts;
 }
 

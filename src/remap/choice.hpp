@@ -38,7 +38,6 @@ struct Counts {
   std::int32_t small;       // and of its cell of 8
   std::int32_t samples;     // pixels sampled, at most kSamplePixels
   std::int32_t pairs;       // pairs of sampled pixels of one colour
-  std::int32_t largeCells;  // cells of 16 the sample reaches
   std::int32_t smallCells;  // cells of 8 the sample reaches
   std::int32_t lone;        // cells of 8 only one sampled pixel reaches
 };
