@@ -66,11 +66,11 @@ double EachPixel(double candidates, double parent, double reached, double cells,
   const double built = std::min(cells, 8 * picture);
   const double building = 4 * built * (3 * parent + 2 * candidates) / pixels;
   // The lists of the cells built and of their ancestors, each level an
-  // eighth as many cells with about four times the candidates. Cells beyond
+  // eighth as many cells with about twice the candidates. Cells beyond
   // the lists' pool keep an ancestor's list, up to every signature, and are
   // searched one signature at a time.
   double lists = 0;
-  for (double level = built, each = candidates; level >= 1; level /= 8, each *= 4) {
+  for (double level = built, each = candidates; level >= 1; level /= 8, each *= 2) {
     lists += level * std::min(each, static_cast<double>(counts.signatures));
   }
   const double listPool = static_cast<double>(kPoolBytes / 3 / sizeof(std::int32_t));
