@@ -9,7 +9,9 @@
 # writes through user space) and with 8 to 4096 spread over the colour cube;
 # on every CPU the process may use and pinned to one (taskset -c 0). Each
 # remap run is paired with a cat of the same file; medians of RUNS pairs.
-# With BASE=path/to/another/remap, that build is timed in the same pairs.
+# With BASE=path/to/another/remap, that build is timed in the same pairs;
+# with WAYS=1, so is build/remap_forced with each way of searching forced,
+# to find the best single way from end to end.
 # Prints the processor first.
 # Usage: bench/whole_process.sh [RUNS]   (from the project folder)
 set -euo pipefail
@@ -18,6 +20,9 @@ runs=${1:-5}
 
 [ -x build/remap ] && [ -x build/make_sample ] ||
   { cmake -S . -B build && cmake --build build -j2 --target remap make_sample; }
+if [ -n "${WAYS:-}" ]; then
+  [ -x build/remap_forced ] || { cmake -S . -B build && cmake --build build -j2 --target remap_forced; }
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -44,9 +49,9 @@ for name, width, height in (("smooth", 4000, 3000), ("fine", 1920, 1080)):
 write("fine@1920x8738", 1920, 8738, raster("fine")[:1920 * 8738 * 3])
 PY
 
-python3 - "$work" "$runs" "$(realpath build/remap)" "${BASE:-}" <<'PY'
+python3 - "$work" "$runs" "$(realpath build/remap)" "${BASE:-}" "${WAYS:+$(realpath build/remap_forced)}" <<'PY'
 import os, platform, random, re, statistics, subprocess, sys, time
-work, runs, remap, base = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+work, runs, remap, base, forced = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
 out = f"{work}/out.ppm"
 
 def timed(command):
@@ -62,7 +67,9 @@ model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo")
               if line.startswith("model name")), platform.processor())
 print(f"{model}, {len(os.sched_getaffinity(0))} CPUs; median of {runs} runs, each paired "
       f"with cat of the same file; output to a file")
-programs = [("remap", remap)] + ([("base", base)] if base else [])
+programs = [("remap", [remap])] + ([("base", [base])] if base else [])
+if forced:
+    programs += [(way, [forced, way]) for way in ("full", "union", "each16", "each8", "remember")]
 header = f"{'picture':22s} {'sigs':>5s} {'cpus':>4s} {'cat':>7s}"
 for name, _ in programs:
     header += f" {name:>8s} {'/cat':>6s} {'ns/px':>6s}"
@@ -85,7 +92,7 @@ for picture, count in cases:
                 subprocess.run(pin + ["cat", image], check=True, stdout=f)
             c = time.perf_counter() - start
             for name, program in programs:
-                t = timed(pin + [program, str(count), *sigs, "-in", image, "-out", out])
+                t = timed(pin + program + [str(count), *sigs, "-in", image, "-out", out])
                 if run:  # the first round warms the caches
                     times[name].append(t)
             if run:
@@ -95,5 +102,9 @@ for picture, count in cases:
         for name, _ in programs:
             m = statistics.median(times[name])
             line += f" {m * 1e3:6.1f}ms {m / floor:5.2f}x {m * 1e9 / pixels:6.2f}"
+        if forced:
+            best = min(programs[-5:], key=lambda p: statistics.median(times[p[0]]))[0]
+            ratio = statistics.median(times["remap"]) / statistics.median(times[best])
+            line += f"  best forced: {best}, remap / best {ratio:.2f}x"
         print(line, flush=True)
 PY

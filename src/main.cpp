@@ -31,6 +31,19 @@ int Answer(const char* text) {
   return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+#ifdef REMAP_FORCED_SEARCH
+bool ForcedSearch(const char* name, SearchChoice& search) {
+  const char* const names[] = {"counted", "full", "union", "each16", "each8", "remember"};
+  for (int s = 0; s < 6; ++s) {
+    if (std::strcmp(name, names[s]) == 0) {
+      search = static_cast<SearchChoice>(s);
+      return true;
+    }
+  }
+  return false;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,6 +51,18 @@ int main(int argc, char** argv) {
   platform::UseBinaryStandardStreams();
   platform::LetOversizedWritesFail();
   argv = platform::Utf8Arguments(argc, argv);
+  RemapOptions options;
+#ifdef REMAP_FORCED_SEARCH
+  // The benchmark's build: the first argument names the way every pixel is
+  // searched, so that each can be timed from end to end.
+  if (argc < 2 || !ForcedSearch(argv[1], options.search)) {
+    std::fputs("usage: remap_forced counted|full|union|each16|each8|remember COUNT ...\n", stderr);
+    return 1;
+  }
+  argv[1] = argv[0];
+  ++argv;
+  --argc;
+#endif
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     return Answer((std::string(kUsage) + platform::WhereTheManualIs("remap") + "\n").c_str());
   }
@@ -55,7 +80,7 @@ int main(int argc, char** argv) {
     WriteMessage(kCouldNotLoadConfiguration);
     return 1;
   }
-  if (RemapImage(table, config.input, config.output) != 0) return 1;
+  if (RemapImage(table, config.input, config.output, options) != 0) return 1;
   Deconfigure(config);
   return 0;
 }

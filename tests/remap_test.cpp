@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "remap/chooser.hpp"
+#include "remap/choice.hpp"
 #include "remap_reference.hpp"
 #include "test_inputs.hpp"
 
@@ -90,7 +90,7 @@ class EveryKernel : public testing::TestWithParam<RemapKernel> {
     Pixels expected(raster.begin(), raster.end());
     reference::ReferenceRemapByColour(expected.data(), count, config);
     for (const SearchChoice search :
-         {SearchChoice::kMeasured, SearchChoice::kFull, SearchChoice::kBlockUnion,
+         {SearchChoice::kCounted, SearchChoice::kFull, SearchChoice::kBlockUnion,
           SearchChoice::kEachPixelLargeCells, SearchChoice::kEachPixelSmallCells,
           SearchChoice::kRemembering}) {
       for (const unsigned threads : {1u, 3u}) {
@@ -433,71 +433,6 @@ TEST_P(EveryKernel, KeepsTheRuleOnPalettesAndPicturesPeopleUse) {
   }
 }
 
-// Every way is timed once, the full search first; a time taken warm holds
-// only until the way's next window, and the full search stays unless
-// another beats it by more than jitter.
-TEST(Chooser, TimesEveryWaySettlesAfterAWarmTrialAndTakesAWarmTimeOnlyUntilTheNextWindow) {
-  using namespace remap;
-  Chooser chooser(SearchChoice::kMeasured, true);
-  for (int w = 0; w < kWays; ++w) {
-    ASSERT_EQ(chooser.Next(), w);
-    chooser.Took(static_cast<Way>(w), 10e-9, 0, false);
-  }
-  EXPECT_EQ(chooser.Cheapest(), kFull);
-  // A warm trial that does not make its way the cheapest leaves nothing to settle.
-  chooser.Took(kBlockUnion, 9.5e-9, 0, true);
-  EXPECT_FALSE(chooser.Settling(kBlockUnion));
-  // One that does: the way's windows settle, untimed, for kSettlePixels pixels.
-  chooser.Took(kEachPixelSmallCells, 2e-9, 0, true);
-  EXPECT_EQ(chooser.Cheapest(), kEachPixelSmallCells);
-  chooser.Took(kRemembering, 30e-9, 0, false);  // a trial of another way in between
-  chooser.Settled(kSettlePixels - 1);
-  EXPECT_TRUE(chooser.Settling(kEachPixelSmallCells));
-  EXPECT_FALSE(chooser.Settling(kFull));
-  chooser.Settled(1);
-  EXPECT_FALSE(chooser.Settling(kEachPixelSmallCells));
-  chooser.Took(kEachPixelSmallCells, 20e-9, 0, false);
-  EXPECT_EQ(chooser.Cheapest(), kFull);
-}
-
-// Settling after a warm trial costs what the way's next trial must wait
-// for: kTrialShare times as long, of the cheapest's time. The way settles,
-// runs 4 windows as the cheapest and loses to the full search at 10 ns: it
-// owes 32 times 100 ns, less 4 times 50 ns, then waits 32 times its own
-// 50 ns. Or a trial of another way (1 ns) cuts its adoption short; it is
-// adopted again, settles and loses at once: 32 times 100 ns, then 32 times
-// its own 3 ns.
-TEST(Chooser, AWayThatSettledAndThenLostPaysForItsSettlingBeforeItsNextTrial) {
-  using namespace remap;
-  const auto windowsUntilTried = [](Chooser& chooser, Way cheapest, double cheap) {
-    int windows = 0;
-    for (Way next = chooser.Next(); next != kEachPixelSmallCells; next = chooser.Next()) {
-      chooser.Took(next, next == cheapest ? cheap : 1e-6, 0, false);
-      ++windows;
-    }
-    return windows;
-  };
-  for (const bool cutShort : {false, true}) {
-    Chooser chooser(SearchChoice::kMeasured, true);
-    for (int w = 0; w < kWays; ++w) chooser.Took(static_cast<Way>(w), 10e-9, 0, false);
-    chooser.Took(kEachPixelSmallCells, 2e-9, 5e-9, true);
-    if (cutShort) {
-      chooser.Took(kRemembering, 1e-9, 0, false);
-      windowsUntilTried(chooser, kRemembering, 1e-9);
-      chooser.Took(kEachPixelSmallCells, 0.5e-9, 5e-9, true);
-    }
-    chooser.Settled(kSettlePixels);
-    chooser.Took(kEachPixelSmallCells, cutShort ? 3e-9 : 5e-9, 100e-9, false);  // 100 ns settling
-    for (int window = 0; window < (cutShort ? 0 : 8); ++window) {
-      chooser.Took(kEachPixelSmallCells, 50e-9, 0, false);
-    }
-    const int windows = cutShort ? windowsUntilTried(chooser, kRemembering, 1e-9)
-                                 : windowsUntilTried(chooser, kFull, 10e-9);
-    EXPECT_GE(windows, cutShort ? 3296 : 460) << cutShort;
-    EXPECT_LT(windows, cutShort ? 3500 : 520) << cutShort;
-  }
-}
-
 // The pass as the program runs it: the raster arrives in parts of any size,
 // and each part written must be final once AwaitReady lets it go, on one
 // thread and on several taking pieces as they arrive. A read abandoned
@@ -530,7 +465,7 @@ TEST(RemapPass, GivesFinalBytesPartByPartWhateverThePartsAndThreads) {
       // What has not arrived is junk.
       Pixels actual(bytes, 0xA5);
       {
-        RemapPass pass(table, {SearchChoice::kMeasured, threads});
+        RemapPass pass(table, {SearchChoice::kCounted, threads});
         pass.Start(actual.data(), bytes);
         // Now and then a reader asks for the whole pixels that have arrived,
         // whole pieces of the pass or not: it must not wait for more, and
@@ -556,7 +491,7 @@ TEST(RemapPass, GivesFinalBytesPartByPartWhateverThePartsAndThreads) {
         }
       }
       Pixels abandoned(scene.raster.begin(), scene.raster.end());
-      RemapPass pass(table, {SearchChoice::kMeasured, threads});
+      RemapPass pass(table, {SearchChoice::kCounted, threads});
       pass.Start(abandoned.data(), bytes);
       pass.Arrived(bytes / 2);
       pass.Abandon();

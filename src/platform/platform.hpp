@@ -84,4 +84,14 @@ std::string WhereTheManualIs(const char* program);
 // mask's count where the system has one, else the processors present.
 unsigned UsableCpuCount();
 
+// The sizes of the data caches a core reaches, in bytes: its own level 1 and
+// 2 and the shared level 3, as the system reports them; where it reports
+// none, the sizes of a common desktop processor (48 KiB, 1 MiB, 16 MiB).
+struct CacheSizes {
+  std::size_t level1 = std::size_t{48} << 10;
+  std::size_t level2 = std::size_t{1} << 20;
+  std::size_t level3 = std::size_t{16} << 20;
+};
+CacheSizes DataCacheSizes();
+
 }  // namespace platform

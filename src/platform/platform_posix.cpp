@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -156,6 +157,45 @@ unsigned UsableCpuCount() {
 #endif
   const unsigned present = std::thread::hardware_concurrency();
   return present > 0 ? present : 1;
+}
+
+// sysconf where the C library knows the sizes (glibc asks the processor);
+// else what Linux lists under /sys; else the defaults.
+CacheSizes DataCacheSizes() {
+  CacheSizes sizes;
+  std::size_t* const level[] = {&sizes.level1, &sizes.level2, &sizes.level3};
+#if defined(_SC_LEVEL1_DCACHE_SIZE) && defined(_SC_LEVEL2_CACHE_SIZE) && \
+    defined(_SC_LEVEL3_CACHE_SIZE)
+  const int names[] = {_SC_LEVEL1_DCACHE_SIZE, _SC_LEVEL2_CACHE_SIZE, _SC_LEVEL3_CACHE_SIZE};
+  bool known = false;
+  for (int l = 0; l < 3; ++l) {
+    const long size = sysconf(names[l]);
+    if (size > 0) *level[l] = static_cast<std::size_t>(size);
+    known = known || size > 0;
+  }
+  if (known) return sizes;
+#endif
+  for (int index = 0; index < 8; ++index) {
+    const std::string folder =
+        "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index) + "/";
+    unsigned long l = 0, size = 0;
+    char type[16] = {}, unit = 0;
+    std::FILE* file = std::fopen((folder + "level").c_str(), "r");
+    if (file == nullptr) break;
+    const bool read = std::fscanf(file, "%lu", &l) == 1;
+    std::fclose(file);
+    file = std::fopen((folder + "type").c_str(), "r");
+    const bool typed = file != nullptr && std::fscanf(file, "%15s", type) == 1;
+    if (file != nullptr) std::fclose(file);
+    file = std::fopen((folder + "size").c_str(), "r");
+    const bool sized = file != nullptr && std::fscanf(file, "%lu%c", &size, &unit) >= 1;
+    if (file != nullptr) std::fclose(file);
+    if (!read || !typed || !sized || l < 1 || l > 3 || std::strcmp(type, "Instruction") == 0) {
+      continue;
+    }
+    *level[l - 1] = static_cast<std::size_t>(size) << (unit == 'K' ? 10 : unit == 'M' ? 20 : 0);
+  }
+  return sizes;
 }
 
 }  // namespace platform

@@ -137,4 +137,23 @@ unsigned UsableCpuCount() {
   return present > 0 ? present : 1;
 }
 
+// What the processor's caches are, from the system's list of them.
+CacheSizes DataCacheSizes() {
+  CacheSizes sizes;
+  DWORD bytes = 0;
+  GetLogicalProcessorInformation(nullptr, &bytes);
+  std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> info(
+      bytes / sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION));
+  if (info.empty() || !GetLogicalProcessorInformation(info.data(), &bytes)) return sizes;
+  std::size_t* const level[] = {&sizes.level1, &sizes.level2, &sizes.level3};
+  for (const SYSTEM_LOGICAL_PROCESSOR_INFORMATION& each : info) {
+    const CACHE_DESCRIPTOR& cache = each.Cache;
+    if (each.Relationship == RelationCache && cache.Level >= 1 && cache.Level <= 3 &&
+        cache.Type != CacheInstruction && cache.Size > 0) {
+      *level[cache.Level - 1] = cache.Size;
+    }
+  }
+  return sizes;
+}
+
 }  // namespace platform

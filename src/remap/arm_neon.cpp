@@ -17,6 +17,7 @@ namespace {
 
 struct Neon {
   static constexpr int kGroups = 1;
+  static constexpr int kLanes = 4;  // keys, 32 bits a lane
   static constexpr int kBlock = 16 * kGroups;
   struct Pixels {
     int16x8_t red[2 * kGroups], green[2 * kGroups], blue[2 * kGroups];
@@ -109,6 +110,6 @@ struct Neon {
 
 }  // namespace
 
-void SweepNeon(const Band& band) { Sweep<Neon>(band); }
+extern const Sweeper kSweepNeon = {Sweep<Neon>, Neon::kLanes, kQuadLanes};
 
 }  // namespace remap

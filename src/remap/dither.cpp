@@ -20,8 +20,6 @@
 namespace remap {
 namespace {
 
-// The index's lists and quads take at most this.
-constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
 // Below this many pixels a thread's share would take about as long as
 // starting the thread.
 constexpr std::uint64_t kLeastShare = std::uint64_t{1} << 16;

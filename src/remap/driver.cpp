@@ -16,6 +16,8 @@ namespace remap {
 
 void ReleasePrepared::operator()(Prepared* prepared) const { delete prepared; }
 
+const Signatures& SignaturesOf(const PreparedTable& table) { return table->all; }
+
 namespace {
 
 std::int16_t Lane(std::int32_t component) {
@@ -83,7 +85,7 @@ Prepared* Prepare(const Configuration& config) {
 struct Kernel {
   RemapKernel kernel;
   const char* name;
-  SweepFunction sweep;
+  const Sweeper* sweeper;
   bool (*runs)();
 };
 
@@ -98,18 +100,18 @@ bool HasAvx512() {
 
 const Kernel kKernels[] = {
 #ifdef REMAP_X86_KERNELS
-    {RemapKernel::kAvx512, "avx512", SweepAvx512, HasAvx512},
-    {RemapKernel::kAvx2, "avx2", SweepAvx2, HasAvx2},
+    {RemapKernel::kAvx512, "avx512", &kSweepAvx512, HasAvx512},
+    {RemapKernel::kAvx2, "avx2", &kSweepAvx2, HasAvx2},
 #else
     {RemapKernel::kAvx512, "avx512", nullptr, Never},
     {RemapKernel::kAvx2, "avx2", nullptr, Never},
 #endif
 #ifdef REMAP_NEON_KERNEL
-    {RemapKernel::kNeon, "neon", SweepNeon, Always},
+    {RemapKernel::kNeon, "neon", &kSweepNeon, Always},
 #else
     {RemapKernel::kNeon, "neon", nullptr, Never},
 #endif
-    {RemapKernel::kPortable, "portable", SweepPortable, Always},
+    {RemapKernel::kPortable, "portable", &kSweepPortable, Always},
 };
 
 const Kernel& KernelFor(RemapKernel kernel) {
@@ -138,9 +140,9 @@ PreparedTable PrepareTable(const Configuration& config) {
 namespace remap {
 namespace {
 
-void RunPass(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
+void RunPass(const Sweeper& sweeper, const Signatures& all, std::uint8_t* pixels,
              std::uint64_t pixelCount, const RemapOptions& options) {
-  Pass pass(sweep, all, options);
+  Pass pass(sweeper, all, options);
   pass.Start(pixels, pixelCount);
   pass.Arrived(pixelCount);
   pass.AwaitRemapped(pixelCount);
@@ -150,7 +152,7 @@ void RunPass(SweepFunction sweep, const Signatures& all, std::uint8_t* pixels,
 }  // namespace remap
 
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedTable& table) {
-  remap::RunPass(remap::Fastest().sweep, table->all, pixels, pixelCount, {});
+  remap::RunPass(*remap::Fastest().sweeper, table->all, pixels, pixelCount, {});
 }
 
 RemapPass::RemapPass(const PreparedTable& table, RemapOptions options)
@@ -161,7 +163,7 @@ RemapPass::~RemapPass() = default;
 void RemapPass::Start(std::uint8_t* raster, std::uint64_t bytes) {
   raster_ = raster;
   bytes_ = bytes;
-  pass_.reset(new (std::nothrow) remap::Pass(remap::Fastest().sweep, table_->all, options_));
+  pass_.reset(new (std::nothrow) remap::Pass(*remap::Fastest().sweeper, table_->all, options_));
   if (pass_) pass_->Start(raster, bytes / 3);
 }
 
@@ -190,6 +192,6 @@ bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pix
   if (!HasKernel(kernel)) return false;
   const PreparedTable table(remap::Prepare(config));
   if (!table) throw std::bad_alloc();
-  remap::RunPass(remap::KernelFor(kernel).sweep, table->all, pixels, pixelCount, options);
+  remap::RunPass(*remap::KernelFor(kernel).sweeper, table->all, pixels, pixelCount, options);
   return true;
 }

@@ -16,13 +16,14 @@ bool OutputEmptied() {
   return false;
 }
 
-int RemapImage(const PreparedTable& table, std::FILE* input, std::FILE* output) {
+int RemapImage(const PreparedTable& table, std::FILE* input, std::FILE* output,
+               RemapOptions options) {
   std::uint16_t width = 0, height = 0, maxval = 0;
   std::unique_ptr<std::uint8_t[]> pixels;
   // Each part of the raster is remapped as soon as it is read, and written
   // as soon as the read is complete and the part remapped. The pass goes
   // before the raster does.
-  RemapPass pass(table);
+  RemapPass pass(table, options);
   pixels = ReadImage(input, width, height, maxval, &pass);
   if (!pixels) {
     WriteMessage(kCouldNotReadImage);

@@ -14,7 +14,6 @@
 #include <emmintrin.h>
 #endif
 
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -157,8 +156,7 @@ bool LacksQuads(const Index& index, int level, std::size_t id) {
 // locked.
 void Quads(Index& index, const Span& span, int level, std::size_t cell) {
   const auto count = static_cast<std::size_t>((span.count + kQuad - 1) / kQuad);
-  static_assert(((1 << kPlaceBits) + kQuad - 1) / kQuad < kNoQuads, "counts fit");
-  if (span.count >= (1 << kPlaceBits) || index.quadPoolUsed + count > index.quadPoolSize) {
+  if (!QuadsHold(span.count) || index.quadPoolUsed + count > index.quadPoolSize) {
     index.quads[level][cell].store(kNoQuads, std::memory_order_release);
     return;
   }
@@ -309,12 +307,6 @@ bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index) {
   return true;
 }
 
-namespace {
-thread_local double buildingSeconds = 0;
-}  // namespace
-
-double BuildingSeconds() { return buildingSeconds; }
-
 Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
   const auto id = static_cast<std::size_t>(cell);
   const std::int32_t* built = index.list[level][id].load(std::memory_order_acquire);
@@ -322,7 +314,6 @@ Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
     return {built, index.length[level][id]};
   }
   const std::int32_t mask = (1 << level) - 1;
-  const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(index.building, std::try_to_lock);
   for (int spin = 0; !lock.owns_lock(); ++spin) {
     if (spin == kSpins) {
@@ -332,11 +323,7 @@ Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
       lock.try_lock();
     }
   }
-  const Span span =
-      Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask, quads);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  buildingSeconds += took.count();
-  return span;
+  return Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask, quads);
 }
 
 CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell) {

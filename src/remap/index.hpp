@@ -18,7 +18,7 @@ namespace remap {
 
 // Levels of cells: 1, 2, 4, ... 32 a side. Pixels are searched in cells of
 // the two finest levels, 16 and 8 values a side: which pays depends on the
-// signatures and the processor's caches, so the sweep times both.
+// signatures and the processor's caches (choice.hpp).
 constexpr int kLevels = 6;
 constexpr int kFinest = kLevels - 1;
 constexpr int kCoarse = kLevels - 2;
@@ -77,6 +77,10 @@ struct Index {
   std::mutex building;
 };
 
+// The index's lists take at most this: a third for the lists, the rest for
+// the quads.
+constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
+
 // Prepares `index` over `all` with pools of about `poolBytes` in all.
 // Returns false, leaving an index not to be used, when memory is short.
 bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index);
@@ -85,16 +89,17 @@ bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index);
 // with `quads`, the cell's quads built too. Safe to call from any thread.
 Span Candidates(Index& index, int level, std::int32_t cell, bool quads);
 
-// The time this thread has spent building cells (and waiting to), which a
-// picture pays once: what a search costs a pixel is the rest.
-double BuildingSeconds();
-
 // A cell's entry in index.quads: where its quads start in their pool, then
 // (in the low bits) how many there are; 0 until they are built, and
 // kNoQuads for a cell that has none.
 constexpr int kQuadCountBits = 16;
 constexpr std::uint64_t kQuadCountMask = (1 << kQuadCountBits) - 1;
 constexpr std::int32_t kNoQuads = kQuadCountMask;
+
+// Whether a cell of `count` candidates can have quads: the key's low
+// kPlaceBits bits hold a candidate's place in the cell, 0 to count - 1.
+constexpr bool QuadsHold(std::int32_t count) { return count <= (1 << kPlaceBits); }
+static_assert(((1 << kPlaceBits) + kQuad - 1) / kQuad < kNoQuads, "quad counts fit");
 
 // The candidates of a cell of one of the two finest levels, as quads where
 // it has them. Safe to call from any thread.

@@ -9,6 +9,8 @@ namespace remap {
 namespace {
 
 struct Portable {
+  // What a compiler makes of its loops with SSE2 or NEON.
+  static constexpr int kLanes = 4;
   static constexpr int kBlock = 8;
   struct Pixels {
     std::int32_t red[kBlock], green[kBlock], blue[kBlock];  // 256·p'
@@ -68,6 +70,6 @@ struct Portable {
 
 }  // namespace
 
-void SweepPortable(const Band& band) { Sweep<Portable>(band); }
+extern const Sweeper kSweepPortable = {Sweep<Portable>, Portable::kLanes, kQuadLanes};
 
 }  // namespace remap

@@ -1,10 +1,11 @@
 // The sweep every kernel shares: whole blocks in place, the last short block
 // through a copy on the stack, each block searched chunk by chunk (a later
 // chunk winning only where it is strictly nearer), against every signature
-// or against only its cells' candidates, whichever has taken less time a
-// pixel on this processor and this picture so far.
+// or against only its cells' candidates, the way chosen for its unit of the
+// picture (choice.hpp).
 //
 // A kernel K supplies, for a block of K::kBlock pixels (at most 64):
+//   K::kLanes                                   pixels an instruction compares
 //   K::Pixels, K::Keys, K::Best                 what its registers hold
 //   K::Load(bytes, pixels)                      pixels into lanes
 //   K::Search(pixels, chunk, keys)              smallest key per pixel over one chunk
@@ -22,28 +23,15 @@
 #include <emmintrin.h>
 #endif
 
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 
-#include "remap/chooser.hpp"
+#include "remap/choice.hpp"
 #include "remap/index.hpp"
 #include "remap/kernels.hpp"
 
 namespace remap {
 namespace {
-
-// Blocks timed together: long enough for the clock, short enough to follow
-// the picture as it changes.
-constexpr std::uint64_t kWindowBlocks = 64;
-// A trial runs on this share of a window: enough for the clock.
-constexpr std::uint64_t kTrialFraction = 8;
-// Blocks a trial, or a window that built cells, searches again, warm: a
-// window that built for less than a kProbeShare share of its time leaves
-// too little behind to matter, and is the rule once a picture's cells are
-// built.
-constexpr std::uint64_t kProbeBlocks = 4;
-constexpr double kProbeShare = 8;
 
 template <typename T>
 constexpr T Min(T a, T b) {
@@ -84,8 +72,10 @@ inline __m256i EightColours(const std::uint8_t* p) {
 #endif
 
 // The smallest key of a cell's `quads` for a pixel whose lanes are as a
-// kernel's: (256·r', 256·g') in `rg`, (256·b', anything) in `b`.
+// kernel's: (256·r', 256·g') in `rg`, (256·b', anything) in `b`; kQuadLanes
+// candidates a step.
 #if defined(__AVX2__)
+constexpr int kQuadLanes = 8;
 // Two quads a step; an odd last one is taken twice, which costs less than
 // a branch for it. A cell has at least one.
 inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int32_t rg,
@@ -112,6 +102,7 @@ inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int3
   return _mm_cvtsi128_si32(least);
 }
 #elif defined(__SSE2__)
+constexpr int kQuadLanes = 4;
 inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int32_t rg,
                                 std::int32_t b) {
   const __m128i prg = _mm_set1_epi32(rg), pb = _mm_set1_epi32(b);
@@ -133,6 +124,7 @@ inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int3
   return x < y ? x : y;
 }
 #else
+constexpr int kQuadLanes = 1;
 inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int32_t rg,
                                 std::int32_t b) {
   const auto pr = static_cast<std::int16_t>(rg), pg = static_cast<std::int16_t>(rg >> 16),
@@ -365,90 +357,40 @@ void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
   RemapBlock<K>(bytes, list.chunks, list.chunkCount);
 }
 
-// A trial of another way (building cells as it goes) gives up once it has
-// taken a kTrialShare share of what the cheapest way would still need for
-// the rest of the band and what the thread expects to take after it: a
-// picture too small to make up for its cells is searched the cheap way.
+// `pixels` pixels at `bytes` one way: whole blocks in place, the last
+// short one through a copy on the stack.
+template <class K>
+void SearchRun(std::uint8_t* bytes, std::uint64_t pixels, Way way, const Band& band) {
+  const std::uint64_t whole = pixels / K::kBlock * K::kBlock;
+  for (std::uint64_t b = 0; b < whole; b += K::kBlock) {
+    SearchBlock<K>(bytes + 3 * b, K::kBlock, way, band);
+  }
+  if (whole < pixels) {
+    std::uint8_t tail[K::kBlock * 3] = {};
+    const auto size = static_cast<std::size_t>(3 * (pixels - whole));
+    std::memcpy(tail, bytes + 3 * whole, size);
+    SearchBlock<K>(tail, static_cast<int>(pixels - whole), way, band);
+    std::memcpy(bytes + 3 * whole, tail, size);
+  }
+}
+
+// The band, each stretch of it the way its unit was given: the picture's
+// first band.head pixels the full search, as they are what the first unit's
+// way is chosen from.
 template <class K>
 void Sweep(const Band& band) {
   static_assert(K::kBlock <= 64 && 64 % K::kBlock == 0, "blocks tile the bands");
-  using Clock = std::chrono::steady_clock;
-  Chooser& chooser = *band.chooser;
-  const std::uint64_t whole = band.pixelCount / K::kBlock * K::kBlock;
-  const std::uint64_t window = kWindowBlocks * K::kBlock;
-  Way last = kWays;
-  for (std::uint64_t k = 0; k < whole;) {
-    const Way way = chooser.Next();
-    const bool trial = way != chooser.Cheapest() && chooser.Timed(chooser.Cheapest());
-    // A way that remembers colours, tried after another, knows few of the
-    // picture's. Its first window only fills them, untimed; what it took
-    // counts as building, and makes the next trial wait.
-    const bool filling = way == kRemembering && trial && last != kRemembering;
-    // A way that a warm trial made the cheapest finds its cells out of the
-    // caches: its windows settle, untimed, and what they took counts as
-    // building.
-    const bool settling = !trial && chooser.Settling(way);
-    last = way;
-    const double budget = chooser.Seconds(chooser.Cheapest()) *
-                          static_cast<double>(band.pixelCount - k + band.ahead) / kTrialShare;
-    const std::uint64_t span = trial && !filling ? window / kTrialFraction : window;
-    const std::uint64_t end = k + span < whole ? k + span : whole;
-    // A window of a way that searches cells keeps its first blocks' pixels,
-    // to search them again if it is a trial or its cells had to be built:
-    // what the way costs warm, which is what it would cost from then on. The
-    // way that ran before a trial has pushed the cells' lists out of the
-    // caches, which the trial would otherwise pay for, and building leaves
-    // more behind than the time it is timed for (the clock itself, caches
-    // filled with lists). Not a way that remembers colours: searched again,
-    // every one would be remembered.
-    std::uint8_t probe[kProbeBlocks * 64 * 3];
-    const bool probing = way != kFull && way != kRemembering;
-    const std::uint64_t probed = probing ? Min(end - k, kProbeBlocks * K::kBlock) : 0;
-    std::memcpy(probe, band.pixels + 3 * k, static_cast<std::size_t>(3 * probed));
-    const Clock::time_point start = Clock::now();
-    const double building = BuildingSeconds();
-    std::uint64_t b = k;
-    for (; b < end; b += K::kBlock) {
-      SearchBlock<K>(band.pixels + 3 * b, K::kBlock, way, band);
-      if (trial && std::chrono::duration<double>(Clock::now() - start).count() > budget) {
-        b += K::kBlock;
-        break;
-      }
-    }
-    const std::chrono::duration<double> took = Clock::now() - start;
-    if (filling || settling) {
-      chooser.Untimed(took.count());
-      if (settling) chooser.Settled(b - k);
-      k = b;
-      continue;
-    }
-    const double built = BuildingSeconds() - building, pixels = static_cast<double>(b - k);
-    double perPixel = (took.count() - built) / pixels;
-    const bool warm = probed > 0 && (trial || built > took.count() / kProbeShare);
-    if (warm) {
-      // Twice, each time from the pixels as they were: the lesser time is the
-      // one no interruption or first touch of a list has stretched.
-      for (int round = 0; round < 2; ++round) {
-        std::uint8_t again[sizeof probe];
-        std::memcpy(again, probe, static_cast<std::size_t>(3 * probed));
-        const Clock::time_point from = Clock::now();
-        for (std::uint64_t p = 0; p < probed; p += K::kBlock) {
-          SearchBlock<K>(again + 3 * p, K::kBlock, way, band);
-        }
-        const std::chrono::duration<double> time = Clock::now() - from;
-        const double seconds = time.count() / static_cast<double>(probed);
-        perPixel = round == 0 || seconds < perPixel ? seconds : perPixel;
-      }
-    }
-    chooser.Took(way, perPixel, (built + chooser.Untimed()) / pixels, warm);
-    k = b;
-  }
-  if (whole < band.pixelCount) {
-    std::uint8_t tail[K::kBlock * 3] = {};
-    const auto size = static_cast<std::size_t>(3 * (band.pixelCount - whole));
-    std::memcpy(tail, band.pixels + 3 * whole, size);
-    SearchBlock<K>(tail, static_cast<int>(band.pixelCount - whole), chooser.Cheapest(), band);
-    std::memcpy(band.pixels + 3 * whole, tail, size);
+  for (std::uint64_t k = 0; k < band.pixelCount;) {
+    const std::uint64_t at = band.first + k;
+    const std::uint64_t unit = at / kUnitPixels;
+    const std::uint64_t next = at < band.head ? band.head : (unit + 1) * kUnitPixels;
+    const std::uint64_t end = Min(next - band.first, band.pixelCount);
+    // A thread without room for its lists searches the full way.
+    const Way way =
+        at < band.head || band.scratch == nullptr ? kFull : static_cast<Way>(band.ways[unit]);
+    SearchRun<K>(band.pixels + 3 * k, end - k, way, band);
+    band.searched[way].fetch_add(end - k, std::memory_order_relaxed);
+    k = end;
   }
 }
 

@@ -1,10 +1,12 @@
 // The pass's threads: each takes the next piece that has arrived, searches
-// it with a chooser and scratch of its own against one shared index of the
-// colour cube, and marks it done; no two threads write the same bytes. The
-// caller is one of them while it awaits pieces.
+// it with scratch of its own against one shared index of the colour cube,
+// each unit the way chosen for it before any of it could be searched, and
+// marks it done; no two threads write the same bytes. The caller is one of
+// them while it awaits pieces.
 #include "remap/threads.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <new>
 
@@ -24,13 +26,16 @@ constexpr std::uint64_t kLeastShare = std::uint64_t{1} << 16;
 // reader, say) leaves its pieces to the others.
 constexpr std::uint64_t kLargestPiece = std::uint64_t{1} << 16;
 constexpr std::uint64_t kPiecesAThread = 8;
-// The index's lists take at most this.
-constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
 
 }  // namespace
 
-Pass::Pass(SweepFunction sweep, const Signatures& all, const RemapOptions& options)
-    : sweep_(sweep), all_(all), options_(options) {}
+Pass::Pass(const Sweeper& sweeper, const Signatures& all, const RemapOptions& options)
+    : sweeper_(sweeper), all_(all), options_(options) {
+  const platform::CacheSizes system = platform::DataCacheSizes();
+  const CacheSizes& given = options.caches;
+  machine_ = {sweeper.lanes, sweeper.quadLanes, given.level2 > 0 ? given.level2 : system.level2,
+              given.level3 > 0 ? given.level3 : system.level3};
+}
 
 void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
   pixels_ = pixels;
@@ -48,7 +53,13 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
   // be had leaves every piece to the full search.
   indexed_ = all_.count > 1 && options_.search != SearchChoice::kFull &&
              MakeIndex(all_, kPoolBytes, index_);
-  threadCount_ = threads;
+  units_ = (pixelCount + kUnitPixels - 1) / kUnitPixels;
+  ways_.reset(new (std::nothrow) std::uint8_t[units_]());
+  head_ = options_.search == SearchChoice::kCounted
+              ? std::min<std::uint64_t>(kSamplePixels, pixelCount)
+              : 0;
+  // Without room for the ways, every unit is searched in full.
+  indexed_ = indexed_ && ways_ != nullptr;
   // The caller is one of the threads: it reads and writes, and searches
   // while it waits. More threads than processors would take turns with it,
   // and hold up the reading and writing that no other thread can do.
@@ -62,7 +73,6 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
       for (std::uint64_t t = 0; t + 1 < threads; ++t) {
         Worker& worker = workers_[t];
         worker.scratched = indexed_ && MakeScratch(all_, worker.scratch);
-        worker.chooser = Chooser(options_.search, worker.scratched);
         threads_.emplace_back(&Pass::Work, this, std::ref(worker));
       }
     } catch (...) {
@@ -71,7 +81,32 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
     }
   }
   caller_.scratched = indexed_ && MakeScratch(all_, caller_.scratch);
-  caller_.chooser = Chooser(options_.search, caller_.scratched);
+  if (options_.stats != nullptr)
+    options_.stats->threads = static_cast<unsigned>(threads_.size() + 1);
+}
+
+void Pass::Decide(std::uint64_t pixels) {
+  if (!ways_) return;
+  for (; decided_ < units_; ++decided_) {
+    // The sample: the pixels before the unit, or the first unit's first.
+    const std::uint64_t end = decided_ == 0 ? head_ : decided_ * kUnitPixels;
+    const std::uint64_t samples = std::min<std::uint64_t>(kSamplePixels, end);
+    const std::uint64_t from = std::max(end - samples, arrived_);
+    const std::uint64_t to = std::min(end, pixels);
+    if (to > from) {
+      std::memcpy(sample_ + 3 * (from + samples - end), pixels_ + 3 * from,
+                  static_cast<std::size_t>(3 * (to - from)));
+    }
+    if (end > pixels) return;
+    // The way asked for, or the cheapest for the sample.
+    Way way = static_cast<Way>(static_cast<int>(options_.search) - 1);
+    if (!indexed_ || (options_.search == SearchChoice::kCounted && samples == 0)) {
+      way = kFull;
+    } else if (options_.search == SearchChoice::kCounted) {
+      way = Choose(Count(all_, sample_, static_cast<int>(samples), pixelCount_), machine_, true);
+    }
+    ways_[decided_] = static_cast<std::uint8_t>(way);
+  }
 }
 
 std::uint64_t Pass::PieceEnd(std::uint64_t piece) const {
@@ -83,9 +118,9 @@ std::uint64_t Pass::Unsearched(std::uint64_t piece) const {
 }
 
 void Pass::Search(std::uint64_t first, std::uint64_t last, Worker& worker) {
-  const std::uint64_t ahead = (pixelCount_ - last) / std::max<std::uint64_t>(1, threadCount_);
-  sweep_(Band{pixels_ + 3 * first, last - first, &all_, indexed_ ? &index_ : nullptr,
-              worker.scratched ? &worker.scratch : nullptr, &worker.chooser, ahead});
+  sweeper_.sweep(Band{pixels_ + 3 * first, last - first, first, head_, ways_.get(), &all_,
+                      indexed_ ? &index_ : nullptr, worker.scratched ? &worker.scratch : nullptr,
+                      searched_});
 }
 
 void Pass::Work(Worker& worker) {
@@ -111,6 +146,7 @@ void Pass::SearchNext(std::unique_lock<std::mutex>& lock, Worker& worker) {
 }
 
 void Pass::Arrived(std::uint64_t pixels) {
+  Decide(pixels);
   if (threads_.empty()) {
     arrived_ = pixels;
     for (; next_ < pieces_ && PieceEnd(next_) <= pixels; ++next_) {
@@ -167,6 +203,9 @@ void Pass::Stop() {
   remapped_.notify_all();
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
+  if (options_.stats != nullptr) {
+    for (int w = 0; w < kWays; ++w) options_.stats->pixels[w] = searched_[w].load();
+  }
 }
 
 }  // namespace remap

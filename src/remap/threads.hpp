@@ -2,6 +2,7 @@
 // arrived, by as many threads as the process may use or by the caller's.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include "remap.hpp"
-#include "remap/chooser.hpp"
+#include "remap/choice.hpp"
 #include "remap/index.hpp"
 #include "remap/kernels.hpp"
 
@@ -26,7 +27,7 @@ namespace remap {
 // returns once no thread of its touches the pixels.
 class Pass {
  public:
-  Pass(SweepFunction sweep, const Signatures& all, const RemapOptions& options);
+  Pass(const Sweeper& sweeper, const Signatures& all, const RemapOptions& options);
   ~Pass() { Stop(); }
   Pass(const Pass&) = delete;
   Pass& operator=(const Pass&) = delete;
@@ -39,11 +40,14 @@ class Pass {
  private:
   // What one thread keeps from piece to piece.
   struct Worker {
-    Chooser chooser{SearchChoice::kFull, false};
     Scratch scratch;
     bool scratched = false;
   };
 
+  // Chooses the way of every unit whose sample is among the first `pixels`,
+  // which have arrived; keeps what has arrived of the next unit's sample,
+  // before any thread may search it.
+  void Decide(std::uint64_t pixels);
   std::uint64_t PieceEnd(std::uint64_t piece) const;
   // The first pixel of `piece` not searched ahead of it.
   std::uint64_t Unsearched(std::uint64_t piece) const;
@@ -56,12 +60,17 @@ class Pass {
   void SearchNext(std::unique_lock<std::mutex>& lock, Worker& worker);
   void Work(Worker& worker);
 
-  SweepFunction sweep_;
+  const Sweeper& sweeper_;
   const Signatures& all_;
   RemapOptions options_;
+  Machine machine_;
   std::uint8_t* pixels_ = nullptr;
   std::uint64_t pixelCount_ = 0, pieceSize_ = 1, pieces_ = 0;
-  std::uint64_t threadCount_ = 1;  // as planned: what each thread expects to take
+  std::uint64_t head_ = 0;                // the first pixels, which the full search takes
+  std::unique_ptr<std::uint8_t[]> ways_;  // per unit
+  std::uint64_t units_ = 0, decided_ = 0;
+  std::uint8_t sample_[3 * kSamplePixels];  // of the next unit to decide
+  std::atomic<std::uint64_t> searched_[kWays] = {};
   Index index_;
   bool indexed_ = false;
   Worker caller_;                      // the caller's, while it waits or where no thread runs

@@ -15,7 +15,8 @@ namespace {
 
 struct Avx2 {
   static constexpr int kVectors = 4;
-  static constexpr int kBlock = 8 * kVectors;
+  static constexpr int kLanes = 8;
+  static constexpr int kBlock = kLanes * kVectors;
   struct Pixels {
     __m256i rg[kVectors], b[kVectors];
   };
@@ -102,6 +103,6 @@ struct Avx2 {
 
 }  // namespace
 
-void SweepAvx2(const Band& band) { Sweep<Avx2>(band); }
+extern const Sweeper kSweepAvx2 = {Sweep<Avx2>, Avx2::kLanes, kQuadLanes};
 
 }  // namespace remap

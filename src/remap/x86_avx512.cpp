@@ -21,7 +21,8 @@ namespace {
 
 struct Avx512 {
   static constexpr int kVectors = 4;
-  static constexpr int kBlock = 16 * kVectors;
+  static constexpr int kLanes = 16;
+  static constexpr int kBlock = kLanes * kVectors;
   static constexpr __mmask64 kBytes48 = (std::uint64_t{1} << 48) - 1;
   struct Pixels {
     __m512i rg[kVectors], b[kVectors];
@@ -105,6 +106,6 @@ struct Avx512 {
 
 }  // namespace
 
-void SweepAvx512(const Band& band) { Sweep<Avx512>(band); }
+extern const Sweeper kSweepAvx512 = {Sweep<Avx512>, Avx512::kLanes, kQuadLanes};
 
 }  // namespace remap

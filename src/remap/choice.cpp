@@ -1,0 +1,280 @@
+// The choice between the ways of searching: what a pixel costs each way, in
+// vector instructions, from the counts of a unit and the machine; the
+// cheapest wins. With N signatures, V lanes a kernel instruction, Q
+// candidates a step of the search of each pixel, U the candidates of a
+// block's union and C those of a pixel's cell:
+//
+//   way                 a pixel costs                            wins
+//   full                4N/V                                     few signatures; small pictures
+//   block union         16U/V + U/4 + 4                          flat and smooth areas (U << N)
+//   each pixel, 16      60 + 6C/Q + memory + building            texture at middling N
+//   each pixel, 8       60 + 6C/Q + memory + building            texture and noise at large N
+//   remembering         60 + misses·(each pixel, 8 + 20)         few colours met again and again
+//
+// A union is built for each block whose cells differ from the last one's,
+// and a pixel searched in its cell waits on two loads, one depending on the
+// other, hence the constant parts. Memory: a cell's quads are a cache line
+// each; where the cells a unit reaches hold more than the level 2 cache,
+// each line costs 100 more, more than level 3, 300. Cells beyond the quads'
+// pool are searched one signature at a time, and those beyond the lists'
+// pool against an ancestor's list, as long as every signature. Building: a cell costs 3
+// instructions a candidate of its parent and 2 of its own, four times over
+// for its ancestors and the lock, and cells come in families of eight; a
+// picture shares what the cells it reaches cost among its pixels, so a
+// small one keeps to the full search unless its cells pay for themselves.
+// Misses: the share of pixels whose colour the last 16,384 have not held,
+// from how often the sampled colours repeat.
+#include "remap/choice.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <cmath>
+
+#include "remap/index.hpp"
+
+namespace remap {
+namespace {
+
+constexpr double kLargeCells = 4096, kSmallCells = 32768;
+constexpr double kRemembered = 1 << kRememberedBits;
+
+double Ceil(double a, double b) { return std::ceil(a / b); }
+
+// The search of each pixel in cells of `candidates`, whose parents have
+// `parent`, of which a unit reaches `reached` of the level's `cells`.
+double EachPixel(double candidates, double parent, double reached, double cells,
+                 const Counts& counts, const Machine& machine) {
+  const double lines = Ceil(candidates, kQuad);
+  const double pixels = static_cast<double>(counts.pixels);
+  const double held = reached * lines * 64;
+  double memory = 0;
+  if (held > static_cast<double>(machine.level3)) {
+    memory = 300 * lines;
+  } else if (held > static_cast<double>(machine.level2)) {
+    memory = 100 * lines;
+  }
+  // The cells the whole picture reaches, and the share of them beyond the
+  // quads' pool, which are searched one signature at a time.
+  const double units = Ceil(pixels, static_cast<double>(kUnitPixels));
+  const double picture = std::min({cells, pixels, reached * units});
+  const double pool = static_cast<double>(kPoolBytes - kPoolBytes / 3);
+  const double pooled = picture * lines * sizeof(Quad);
+  const double beyond = pooled > pool ? 1 - pool / pooled : 0;
+  const double built = std::min(cells, 8 * picture);
+  const double building = 4 * built * (3 * parent + 2 * candidates) / pixels;
+  // The lists of the cells built and of their ancestors, each level an
+  // eighth as many cells with about twice the candidates. Cells beyond
+  // the lists' pool keep an ancestor's list, up to every signature, and are
+  // searched one signature at a time.
+  double lists = 0;
+  for (double level = built, each = candidates; level >= 1; level /= 8, each *= 2) {
+    lists += level * std::min(each, static_cast<double>(counts.signatures));
+  }
+  const double listPool = static_cast<double>(kPoolBytes / 3 / sizeof(std::int32_t));
+  const double unlisted = lists > listPool ? 1 - listPool / lists : 0;
+  return 60 + 6 * Ceil(candidates, machine.quadLanes) + memory + beyond * 8 * candidates +
+         building + unlisted * 8 * counts.signatures;
+}
+
+}  // namespace
+
+double Cost(Way way, const Counts& counts, const Machine& machine) {
+  const double n = counts.signatures, lanes = machine.lanes;
+  const double together = std::min(counts.together, counts.signatures);
+  const double large = counts.large, small = counts.small;
+  // Cells of 8 a unit reaches: those the sample reached, and as many more
+  // for each reached only once as the unit holds samples; cells of 16
+  // hold eight of them.
+  const double samples = std::max(counts.samples, 2);
+  const double sampled = static_cast<double>(kUnitPixels) / samples;
+  const double smallReached =
+      std::min(kSmallCells, counts.smallCells + counts.lone * (sampled - 1));
+  const double largeReached = std::min(kLargeCells, smallReached);
+  switch (way) {
+    case kFull:
+      return 4 * n / lanes;
+    case kBlockUnion:
+      return 16 * together / lanes + together / 4 + 4;
+    case kEachPixelLargeCells:
+      return EachPixel(large, 2 * large, largeReached, kLargeCells, counts, machine);
+    case kEachPixelSmallCells:
+      return EachPixel(small, large, smallReached, kSmallCells, counts, machine);
+    case kRemembering: {
+      const double alike = counts.pairs / (samples * (samples - 1) / 2);
+      const double misses = std::exp(-alike * kRemembered);
+      return 60 + misses * (Cost(kEachPixelSmallCells, counts, machine) + 20);
+    }
+    case kWays:
+      break;
+  }
+  return 0;
+}
+
+Way Choose(const Counts& counts, const Machine& machine, bool indexed) {
+  Way best = kFull;
+  double least = Cost(kFull, counts, machine);
+  for (int w = kFull + 1; indexed && w < kWays; ++w) {
+    const double cost = Cost(static_cast<Way>(w), counts, machine);
+    if (cost < least) {
+      best = static_cast<Way>(w);
+      least = cost;
+    }
+  }
+  return best;
+}
+
+std::int32_t CandidatesOfBox(const Signatures& all, const std::int32_t* low,
+                             const std::int32_t* high) {
+  const std::int32_t* component[3] = {all.red, all.green, all.blue};
+  const std::int32_t n = all.count;
+  // Squared distances are below 2^18, exact in a float.
+  const auto farthest = [&](std::int32_t i) {
+    float sum = 0;
+    for (int c = 0; c < 3; ++c) {
+      const auto far =
+          static_cast<float>(std::max(component[c][i] - low[c], high[c] - component[c][i]));
+      sum += far * far;
+    }
+    return sum;
+  };
+  const auto nearest = [&](std::int32_t i) {
+    float sum = 0;
+    for (int c = 0; c < 3; ++c) {
+      const auto near = static_cast<float>(
+          std::max(std::max(low[c] - component[c][i], component[c][i] - high[c]), 0));
+      sum += near * near;
+    }
+    return sum;
+  };
+  float bound = 1e9f;
+  std::int32_t i = 0, count = 0;
+#if defined(__SSE2__)
+  // Four signatures at a time.
+  __m128 lo[3], hi[3];
+  for (int c = 0; c < 3; ++c) {
+    lo[c] = _mm_set1_ps(static_cast<float>(low[c]));
+    hi[c] = _mm_set1_ps(static_cast<float>(high[c]));
+  }
+  const auto load = [&](int c, std::int32_t at) {
+    return _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(component[c] + at)));
+  };
+  __m128 least = _mm_set1_ps(bound);
+  for (; i + 4 <= n; i += 4) {
+    __m128 sum = _mm_setzero_ps();
+    for (int c = 0; c < 3; ++c) {
+      const __m128 v = load(c, i);
+      const __m128 far = _mm_max_ps(_mm_sub_ps(v, lo[c]), _mm_sub_ps(hi[c], v));
+      sum = _mm_add_ps(sum, _mm_mul_ps(far, far));
+    }
+    least = _mm_min_ps(least, sum);
+  }
+  alignas(16) float lanes[4];
+  _mm_store_ps(lanes, least);
+  bound = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+#endif
+  for (std::int32_t k = i; k < n; ++k) bound = std::min(bound, farthest(k));
+  std::int32_t k = 0;
+#if defined(__SSE2__)
+  const __m128 within = _mm_set1_ps(bound);
+  __m128i counted = _mm_setzero_si128();  // less one a lane for each within
+  for (; k + 4 <= n; k += 4) {
+    __m128 sum = _mm_setzero_ps();
+    for (int c = 0; c < 3; ++c) {
+      const __m128 v = load(c, k);
+      const __m128 near =
+          _mm_max_ps(_mm_max_ps(_mm_sub_ps(lo[c], v), _mm_sub_ps(v, hi[c])), _mm_setzero_ps());
+      sum = _mm_add_ps(sum, _mm_mul_ps(near, near));
+    }
+    counted = _mm_add_epi32(counted, _mm_castps_si128(_mm_cmple_ps(sum, within)));
+  }
+  alignas(16) std::int32_t counts[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(counts), counted);
+  count = -(counts[0] + counts[1] + counts[2] + counts[3]);
+#endif
+  for (; k < n; ++k) count += nearest(k) <= bound ? 1 : 0;
+  return count;
+}
+
+namespace {
+
+// The box of the cells of `level` that hold the colour at `rgb`.
+std::int32_t CandidatesOfCell(const Signatures& all, const std::uint8_t* rgb, int level) {
+  const int shift = 8 - level;
+  std::int32_t low[3], high[3];
+  for (int c = 0; c < 3; ++c) {
+    low[c] = rgb[c] >> shift << shift;
+    high[c] = low[c] + (1 << shift) - 1;
+  }
+  return CandidatesOfBox(all, low, high);
+}
+
+// The union a block of `pixels` at `bytes` would search: the box of the
+// cells, of the finest level at which its colours span at most two a side.
+std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes, int pixels) {
+  std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+  for (int j = 0; j < 3 * pixels; ++j) {
+    low[j % 3] = std::min<std::int32_t>(low[j % 3], bytes[j]);
+    high[j % 3] = std::max<std::int32_t>(high[j % 3], bytes[j]);
+  }
+  int shift = 8 - kFinest;
+  const auto spans = [&] {
+    bool two = true;
+    for (int c = 0; c < 3; ++c) two = two && (high[c] >> shift) - (low[c] >> shift) <= 1;
+    return two;
+  };
+  while (shift < 8 && !spans()) ++shift;
+  if (shift == 8) return all.count;
+  for (int c = 0; c < 3; ++c) {
+    low[c] = low[c] >> shift << shift;
+    high[c] = (((high[c] >> shift) + 1) << shift) - 1;
+  }
+  return CandidatesOfBox(all, low, high);
+}
+
+// How many distinct values `values` holds, and how many of them once only.
+void Distinct(std::uint32_t* values, int count, std::int32_t& distinct, std::int32_t* once,
+              std::int32_t* pairs) {
+  std::sort(values, values + count);
+  distinct = 0;
+  for (int j = 0; j < count;) {
+    int k = j + 1;
+    while (k < count && values[k] == values[j]) ++k;
+    ++distinct;
+    if (once != nullptr && k - j == 1) ++*once;
+    if (pairs != nullptr) *pairs += (k - j) * (k - j - 1) / 2;
+    j = k;
+  }
+}
+
+}  // namespace
+
+Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels,
+             std::uint64_t pixels) {
+  Counts counts{};
+  counts.signatures = all.count;
+  counts.pixels = pixels;
+  counts.samples = samplePixels;
+  // Two blocks of the sample, its first and last, and the colour between.
+  const int block = std::min(64, samplePixels);
+  const std::uint8_t* middle = sample + 3 * (samplePixels / 2);
+  counts.together = (CandidatesOfBlock(all, sample, block) +
+                     CandidatesOfBlock(all, sample + 3 * (samplePixels - block), block)) /
+                    2;
+  counts.large = CandidatesOfCell(all, middle, kCoarse);
+  counts.small = CandidatesOfCell(all, middle, kFinest);
+  std::uint32_t colours[kSamplePixels], small[kSamplePixels];
+  for (int j = 0; j < samplePixels; ++j) {
+    const std::uint8_t* p = sample + 3 * j;
+    colours[j] = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
+    small[j] = static_cast<std::uint32_t>(CellOf(p, kFinest));
+  }
+  std::int32_t distinct = 0;
+  Distinct(colours, samplePixels, distinct, nullptr, &counts.pairs);
+  Distinct(small, samplePixels, counts.smallCells, &counts.lone, nullptr);
+  return counts;
+}
+
+}  // namespace remap
