@@ -18,7 +18,7 @@ namespace {
 
 // A PNG described by its samples, written by libspng at the depth given, so
 // that every colour type and depth can be read back.
-struct PngSpec {
+struct PngForm {
   const char* name;
   std::uint8_t colourType;
   std::uint8_t depth;
@@ -48,32 +48,32 @@ struct Sampled {
   std::string bytes;
 };
 
-std::string EncodeWithSpng(const PngSpec& spec, Sampled& image) {
+std::string EncodeWithSpng(const PngForm& form, Sampled& image) {
   spng_ctx* context = spng_ctx_new(SPNG_CTX_ENCODER);
   spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
   spng_ihdr header{image.width,
                    image.height,
-                   spec.depth,
-                   spec.colourType,
+                   form.depth,
+                   form.colourType,
                    0,
                    0,
-                   static_cast<std::uint8_t>(spec.interlaced ? 1 : 0)};
+                   static_cast<std::uint8_t>(form.interlaced ? 1 : 0)};
   spng_set_ihdr(context, &header);
-  if (spec.palette) spng_set_plte(context, &image.plte);
-  if (spec.palette || spec.key) spng_set_trns(context, &image.trns);
-  const unsigned channels = Channels(spec.colourType);
-  const std::size_t rowBytes = (std::size_t{image.width} * channels * spec.depth + 7) / 8;
+  if (form.palette) spng_set_plte(context, &image.plte);
+  if (form.palette || form.key) spng_set_trns(context, &image.trns);
+  const unsigned channels = Channels(form.colourType);
+  const std::size_t rowBytes = (std::size_t{image.width} * channels * form.depth + 7) / 8;
   std::string raster(rowBytes * image.height, '\0');
   for (std::uint32_t y = 0; y < image.height; ++y) {
     for (std::uint32_t n = 0; n < image.width * channels; ++n) {
       const std::uint16_t v = image.samples[y * image.width * channels + n];
       char* row = &raster[y * rowBytes];
-      if (spec.depth == 16) {
+      if (form.depth == 16) {
         row[2 * n] = static_cast<char>(v >> 8);
         row[2 * n + 1] = static_cast<char>(v & 0xFF);
       } else {
-        const std::size_t bit = std::size_t{n} * spec.depth;
-        row[bit / 8] = static_cast<char>(row[bit / 8] | v << (8 - spec.depth - bit % 8));
+        const std::size_t bit = std::size_t{n} * form.depth;
+        row[bit / 8] = static_cast<char>(row[bit / 8] | v << (8 - form.depth - bit % 8));
       }
     }
   }
@@ -89,14 +89,14 @@ std::string EncodeWithSpng(const PngSpec& spec, Sampled& image) {
   return bytes;
 }
 
-Sampled MakeSampled(const PngSpec& spec, unsigned seed) {
+Sampled MakeSampled(const PngForm& form, unsigned seed) {
   Sampled image;
   std::mt19937 random(seed);
-  const std::uint32_t largest = (1u << spec.depth) - 1;
-  const unsigned channels = Channels(spec.colourType);
+  const std::uint32_t largest = (1u << form.depth) - 1;
+  const unsigned channels = Channels(form.colourType);
   image.samples.resize(std::size_t{image.width} * image.height * channels);
   for (std::uint16_t& v : image.samples) v = static_cast<std::uint16_t>(random() % (largest + 1));
-  if (spec.palette) {
+  if (form.palette) {
     image.plte.n_entries = largest + 1;
     for (std::uint32_t i = 0; i <= largest; ++i) {
       image.plte.entries[i] = {static_cast<std::uint8_t>(random()),
@@ -108,7 +108,7 @@ Sampled MakeSampled(const PngSpec& spec, unsigned seed) {
       image.trns.type3_alpha[i] = static_cast<std::uint8_t>(random());
     }
   }
-  if (spec.key) {
+  if (form.key) {
     // Key the first pixel's colour; a few more pixels take it too.
     for (std::size_t p = 5; p < image.samples.size() / channels; p += 7) {
       for (unsigned c = 0; c < channels; ++c) image.samples[p * channels + c] = image.samples[c];
@@ -120,7 +120,7 @@ Sampled MakeSampled(const PngSpec& spec, unsigned seed) {
       image.trns.blue = image.samples[2];
     }
   }
-  image.bytes = EncodeWithSpng(spec, image);
+  image.bytes = EncodeWithSpng(form, image);
   return image;
 }
 
@@ -131,27 +131,27 @@ std::uint8_t Scaled(std::uint32_t v, unsigned depth) {
 }
 
 // What a reader must give for `image`: RGB and alpha (empty: none).
-void Expected(const PngSpec& spec, const Sampled& image, std::string& rgb, std::string& alpha) {
-  const unsigned channels = Channels(spec.colourType);
-  const bool hasAlpha = channels == 2 || channels == 4 || spec.palette || spec.key;
+void Expected(const PngForm& form, const Sampled& image, std::string& rgb, std::string& alpha) {
+  const unsigned channels = Channels(form.colourType);
+  const bool hasAlpha = channels == 2 || channels == 4 || form.palette || form.key;
   for (std::size_t p = 0; p < std::size_t{image.width} * image.height; ++p) {
     const std::uint16_t* s = &image.samples[p * channels];
     std::uint8_t r, g, b, a = 255;
-    if (spec.palette) {
+    if (form.palette) {
       r = image.plte.entries[s[0]].red;
       g = image.plte.entries[s[0]].green;
       b = image.plte.entries[s[0]].blue;
       if (s[0] < image.trns.n_type3_entries) a = image.trns.type3_alpha[s[0]];
     } else if (channels <= 2) {
-      r = g = b = Scaled(s[0], spec.depth);
-      if (channels == 2) a = Scaled(s[1], spec.depth);
-      if (spec.key && s[0] == image.trns.gray) a = 0;
+      r = g = b = Scaled(s[0], form.depth);
+      if (channels == 2) a = Scaled(s[1], form.depth);
+      if (form.key && s[0] == image.trns.gray) a = 0;
     } else {
-      r = Scaled(s[0], spec.depth);
-      g = Scaled(s[1], spec.depth);
-      b = Scaled(s[2], spec.depth);
-      if (channels == 4) a = Scaled(s[3], spec.depth);
-      if (spec.key && s[0] == image.trns.red && s[1] == image.trns.green &&
+      r = Scaled(s[0], form.depth);
+      g = Scaled(s[1], form.depth);
+      b = Scaled(s[2], form.depth);
+      if (channels == 4) a = Scaled(s[3], form.depth);
+      if (form.key && s[0] == image.trns.red && s[1] == image.trns.green &&
           s[2] == image.trns.blue) {
         a = 0;
       }
@@ -206,7 +206,7 @@ std::string Encode(std::uint16_t width, std::uint16_t height, const std::string&
   return bytes;
 }
 
-const PngSpec kSpecs[] = {
+const PngForm kSpecs[] = {
     {"grey 1", SPNG_COLOR_TYPE_GRAYSCALE, 1},
     {"grey 2", SPNG_COLOR_TYPE_GRAYSCALE, 2},
     {"grey 4 keyed", SPNG_COLOR_TYPE_GRAYSCALE, 4, false, false, true},
@@ -228,11 +228,11 @@ const PngSpec kSpecs[] = {
 
 TEST(ReadPng, DecodesEveryColourTypeAndDepthScaledToEightBits) {
   unsigned seed = 1;
-  for (const PngSpec& spec : kSpecs) {
-    SCOPED_TRACE(spec.name);
-    const Sampled image = MakeSampled(spec, seed++);
+  for (const PngForm& form : kSpecs) {
+    SCOPED_TRACE(form.name);
+    const Sampled image = MakeSampled(form, seed++);
     std::string rgb, alpha;
-    Expected(spec, image, rgb, alpha);
+    Expected(form, image, rgb, alpha);
     const Decoded decoded = Decode(image.bytes);
     ASSERT_TRUE(decoded.ok) << decoded.err;
     EXPECT_EQ(decoded.err, "");
@@ -269,9 +269,9 @@ TEST(ReadPng, AgreesWithNetpbm) {
   if (std::system("pngtopnm -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no Netpbm";
   test::ScratchDir dir;
   unsigned seed = 100;
-  for (const PngSpec& spec : kSpecs) {
-    SCOPED_TRACE(spec.name);
-    const Sampled image = MakeSampled(spec, seed++);
+  for (const PngForm& form : kSpecs) {
+    SCOPED_TRACE(form.name);
+    const Sampled image = MakeSampled(form, seed++);
     const std::string path = dir / "in.png";
     test::WriteFile(path, image.bytes);
     const Decoded decoded = Decode(image.bytes);
@@ -279,7 +279,7 @@ TEST(ReadPng, AgreesWithNetpbm) {
     EXPECT_EQ(Netpbm("pngtopnm " + path), decoded.Rgb());
     // Netpbm reads an RGB picture's colour key and leaves it opaque; the
     // table's own expectations check those.
-    if (decoded.image.alpha && !(spec.key && spec.colourType == SPNG_COLOR_TYPE_TRUECOLOR)) {
+    if (decoded.image.alpha && !(form.key && form.colourType == SPNG_COLOR_TYPE_TRUECOLOR)) {
       std::string alpha;
       const std::string grey = Netpbm("pngtopnm -alpha " + path);
       for (std::size_t i = 0; i < grey.size(); i += 3) alpha += grey[i];
