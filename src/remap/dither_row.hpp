@@ -19,6 +19,7 @@
 
 #include "remap/dither_job.hpp"
 #include "remap/index.hpp"
+#include "remap/quad_key.hpp"
 
 namespace remap {
 namespace {
@@ -29,52 +30,6 @@ struct Found {
   std::uint32_t colour;
   std::int32_t red, green, blue;
 };
-
-// The smallest key of a cell's `count` quads (at least one) for a value
-// whose lanes are (256·r', 256·g') in `rg` and (256·b', anything) in `b`.
-#if defined(__AVX2__)
-// Two quads a step; an odd last one is taken twice.
-inline std::int32_t QuadKey(const Quad* quads, std::int32_t count, std::int32_t rg,
-                            std::int32_t b) {
-  const __m256i prg = _mm256_set1_epi32(rg), pb = _mm256_set1_epi32(b);
-  const auto both = [](const void* low, const void* high) {
-    return _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_load_si128(static_cast<const __m128i*>(low))),
-        _mm_load_si128(static_cast<const __m128i*>(high)), 1);
-  };
-  const auto keys = [&](const Quad& low, const Quad& high) {
-    return _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(prg, both(low.rg, high.rg)),
-                                             _mm256_madd_epi16(pb, both(low.b, high.b))),
-                            both(low.offset, high.offset));
-  };
-  __m256i smallest = keys(quads[0], quads[count > 1 ? 1 : 0]);
-  for (std::int32_t n = 2; n < count; n += 2) {
-    smallest = _mm256_min_epi32(smallest, keys(quads[n], quads[n + 1 < count ? n + 1 : n]));
-  }
-  __m128i least =
-      _mm_min_epi32(_mm256_castsi256_si128(smallest), _mm256_extracti128_si256(smallest, 1));
-  least = _mm_min_epi32(least, _mm_shuffle_epi32(least, 0x4E));
-  least = _mm_min_epi32(least, _mm_shuffle_epi32(least, 0xB1));
-  return _mm_cvtsi128_si32(least);
-}
-#else
-// Plain loops over the four lanes of a quad, which compilers vectorise.
-inline std::int32_t QuadKey(const Quad* quads, std::int32_t count, std::int32_t rg,
-                            std::int32_t b) {
-  const auto pr = static_cast<std::int16_t>(rg), pg = static_cast<std::int16_t>(rg >> 16),
-             pb = static_cast<std::int16_t>(b);
-  std::int32_t smallest = INT32_MAX;
-  for (std::int32_t n = 0; n < count; ++n) {
-    const Quad& quad = quads[n];
-    for (int j = 0; j < kQuad; ++j) {
-      const std::int32_t key =
-          quad.offset[j] + pr * quad.rg[2 * j] + pg * quad.rg[2 * j + 1] + pb * quad.b[2 * j];
-      smallest = key < smallest ? key : smallest;
-    }
-  }
-  return smallest;
-}
-#endif
 
 // The nearest of `span`'s signatures to (r, g, b), one by one; the earliest
 // of equally near ones.
@@ -98,7 +53,7 @@ inline Found FromQuads(const Quad* quads, std::int32_t count, std::int32_t r, st
   const std::int32_t rg =
       static_cast<std::int32_t>((static_cast<std::uint32_t>((r - 128) * 256) & 0xFFFF) |
                                 static_cast<std::uint32_t>((g - 128) * 256) << 16);
-  const auto place = static_cast<std::uint32_t>(QuadKey(quads, count, rg, (b - 128) * 256)) &
+  const auto place = static_cast<std::uint32_t>(SmallestKey(quads, count, rg, (b - 128) * 256)) &
                      ((1u << kPlaceBits) - 1);
   const Quad& quad = quads[place / kQuad];
   const std::uint32_t j = place % kQuad;
@@ -212,8 +167,8 @@ std::uint32_t NearestOf(const DitherJob& job, __m128i v, __m128i& match) {
       const __m128i lanes =
           _mm_packs_epi32(_mm_slli_epi32(_mm_sub_epi32(v, _mm_setr_epi32(128, 128, 128, 0)), 8),
                           _mm_setzero_si128());
-      const auto place = static_cast<std::uint32_t>(QuadKey(quads, count, _mm_cvtsi128_si32(lanes),
-                                                            _mm_extract_epi32(lanes, 1))) &
+      const auto place = static_cast<std::uint32_t>(SmallestKey(
+                             quads, count, _mm_cvtsi128_si32(lanes), _mm_extract_epi32(lanes, 1))) &
                          ((1u << kPlaceBits) - 1);
       const Quad& quad = quads[place / kQuad];
       const std::uint32_t j = place % kQuad;
