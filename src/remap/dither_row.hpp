@@ -31,13 +31,13 @@ struct Found {
   std::int32_t red, green, blue;
 };
 
-// The nearest of `span`'s signatures to (r, g, b), one by one; the earliest
-// of equally near ones.
-inline Found NearestInSpan(const Signatures& all, const Span& span, std::int32_t r, std::int32_t g,
-                           std::int32_t b) {
-  std::int32_t best = span.place[0], bestDistance = INT32_MAX;
-  for (std::int32_t k = 0; k < span.count; ++k) {
-    const std::int32_t i = span.place[k];
+// The nearest to (r, g, b) of the `count` signatures at `place` (the first
+// `count` where it is null), one by one; the earliest of equally near ones.
+inline Found NearestAmong(const Signatures& all, const std::int32_t* place, std::int32_t count,
+                          std::int32_t r, std::int32_t g, std::int32_t b) {
+  std::int32_t best = place ? place[0] : 0, bestDistance = INT32_MAX;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t i = place ? place[k] : k;
     const std::int32_t dr = r - all.red[i], dg = g - all.green[i], db = b - all.blue[i];
     const std::int32_t distance = dr * dr + dg * dg + db * db;
     if (distance < bestDistance) {
@@ -66,20 +66,7 @@ inline Found FromQuads(const Quad* quads, std::int32_t count, std::int32_t r, st
 // cell of kLevel, the cell built first where it is not yet.
 template <int kLevel>
 Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::int32_t b) {
-  if (job.index == nullptr) {
-    const Signatures& all = *job.all;
-    const std::int32_t count = all.count;
-    std::int32_t best = 0, bestDistance = INT32_MAX;
-    for (std::int32_t i = 0; i < count; ++i) {
-      const std::int32_t dr = r - all.red[i], dg = g - all.green[i], db = b - all.blue[i];
-      const std::int32_t distance = dr * dr + dg * dg + db * db;
-      if (distance < bestDistance) {
-        best = i;
-        bestDistance = distance;
-      }
-    }
-    return {all.colour[best], all.red[best], all.green[best], all.blue[best]};
-  }
+  if (job.index == nullptr) return NearestAmong(*job.all, nullptr, job.all->count, r, g, b);
   Index& index = *job.index;
   constexpr int kShift = 8 - kLevel;
   const std::int32_t cell = (r >> kShift) << (2 * kLevel) | (g >> kShift) << kLevel | (b >> kShift);
@@ -92,7 +79,7 @@ Found Nearest(const DitherJob& job, std::int32_t r, std::int32_t g, std::int32_t
   }
   const CellCandidates found = BuildCandidates(index, kLevel, cell);
   if (found.quadCount > 0) return FromQuads(found.quads, found.quadCount, r, g, b);
-  return NearestInSpan(*index.all, found.span, r, g, b);
+  return NearestAmong(*index.all, found.span.place, found.span.count, r, g, b);
 }
 
 // Returns once the row whose progress is `done` has finished `needed`
