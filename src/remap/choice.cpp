@@ -5,25 +5,26 @@
 // block's union and C those of a pixel's cell:
 //
 //   way                 a pixel costs                            wins
-//   full                4N/V                                     few signatures; small pictures
-//   block union         16U/V + U/4 + 4                          flat and smooth areas (U << N)
-//   each pixel, 16      60 + 6C/Q + memory + building            texture at middling N
-//   each pixel, 8       60 + 6C/Q + memory + building            texture and noise at large N
-//   remembering         60 + misses·(each pixel, 8 + 20)         few colours met again and again
+//   full                4N/V + 12                                few signatures; small pictures
+//   block union         4U/V + U/8 + 12                          flat and smooth areas (U << N)
+//   each pixel, 16      40 + 16C/Q + memory + building           texture at middling N
+//   each pixel, 8       40 + 16C/Q + memory + building           texture and noise at large N
+//   remembering         25 + misses·(each pixel, 8 + 20)         few colours met again and again
 //
-// A union is built for each block whose cells differ from the last one's,
-// and a pixel searched in its cell waits on two loads, one depending on the
-// other, hence the constant parts. Memory: a cell's quads are a cache line
-// each; where the cells a unit reaches hold more than the level 2 cache,
-// each line costs 100 more, more than level 3, 300. Cells beyond the quads'
-// pool are searched one signature at a time, and those beyond the lists'
-// pool against an ancestor's list, as long as every signature. Building: a cell costs 3
-// instructions a candidate of its parent and 2 of its own, four times over
-// for its ancestors and the lock, and cells come in families of eight; a
-// picture shares what the cells it reaches cost among its pixels, so a
-// small one keeps to the full search unless its cells pay for themselves.
-// Misses: the share of pixels whose colour the last 16,384 have not held,
-// from how often the sampled colours repeat.
+// A block searches its candidates as the full search does its signatures,
+// and builds a union where its cells differ from the last block's. A pixel
+// searched in its cell waits on two loads, one depending on the other, and
+// takes Q candidates a step. Memory: a cell's quads are a cache line each;
+// where the cells a unit reaches hold more than the level 2 cache, each line
+// costs 4 more, more than level 3, 16. Cells beyond the quads' pool are
+// searched one signature at a time, and those beyond the lists' pool against
+// an ancestor's list, as long as every signature. Building: a cell costs
+// about 1000 + 19x + x²/11 with x = 3 candidates of its parent + 2 of its
+// own, the last term for what outgrows the caches, and cells come in
+// families of eight; a picture shares what the cells it reaches cost among
+// its pixels, so a small one keeps to the full search unless its cells pay
+// for themselves. Misses: the share of pixels whose colour the last 16,384
+// have not held, from how often the sampled colours repeat.
 #include "remap/choice.hpp"
 
 #if defined(__SSE2__)
@@ -32,6 +33,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "remap/index.hpp"
 
@@ -41,30 +43,30 @@ namespace {
 constexpr double kLargeCells = 4096, kSmallCells = 32768;
 constexpr double kRemembered = 1 << kRememberedBits;
 
-double Ceil(double a, double b) { return std::ceil(a / b); }
-
 // The search of each pixel in cells of `candidates`, whose parents have
 // `parent`, of which a unit reaches `reached` of the level's `cells`.
 double EachPixel(double candidates, double parent, double reached, double cells,
                  const Counts& counts, const Machine& machine) {
-  const double lines = Ceil(candidates, kQuad);
+  const double lines = candidates / kQuad + 0.5;
   const double pixels = static_cast<double>(counts.pixels);
   const double held = reached * lines * 64;
+  const double level2 = static_cast<double>(machine.level2);
   double memory = 0;
   if (held > static_cast<double>(machine.level3)) {
-    memory = 300 * lines;
-  } else if (held > static_cast<double>(machine.level2)) {
-    memory = 100 * lines;
+    memory = 40 * lines;
+  } else if (held > level2) {
+    memory = std::min(3 * (held / level2 - 1), 24.0) * lines;
   }
   // The cells the whole picture reaches, and the share of them beyond the
   // quads' pool, which are searched one signature at a time.
-  const double units = Ceil(pixels, static_cast<double>(kUnitPixels));
+  const double units = std::ceil(pixels / static_cast<double>(kUnitPixels));
   const double picture = std::min({cells, pixels, reached * units});
   const double pool = static_cast<double>(kPoolBytes - kPoolBytes / 3);
   const double pooled = picture * lines * sizeof(Quad);
   const double beyond = pooled > pool ? 1 - pool / pooled : 0;
   const double built = std::min(cells, 8 * picture);
-  const double building = 4 * built * (3 * parent + 2 * candidates) / pixels;
+  const double x = 3 * parent + 2 * candidates;
+  const double building = built * (1000 + 19 * x + x * x / 11) / pixels;
   // The lists of the cells built and of their ancestors, each level an
   // eighth as many cells with about twice the candidates. Cells beyond
   // the lists' pool keep an ancestor's list, up to every signature, and are
@@ -75,8 +77,11 @@ double EachPixel(double candidates, double parent, double reached, double cells,
   }
   const double listPool = static_cast<double>(kPoolBytes / 3 / sizeof(std::int32_t));
   const double unlisted = lists > listPool ? 1 - listPool / lists : 0;
-  return 60 + 6 * Ceil(candidates, machine.quadLanes) + memory + beyond * 8 * candidates +
-         building + unlisted * 8 * counts.signatures;
+  // Cells of more than one step end their loop on a branch that the next
+  // pixel's cell may take the other way.
+  const double steps = candidates / machine.quadLanes;
+  return 35 + 16 * (steps + 0.5) + 20 * std::min(steps / 2, 1.0) + memory +
+         beyond * 8 * candidates + building + unlisted * 8 * counts.signatures;
 }
 
 }  // namespace
@@ -95,9 +100,9 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
   const double largeReached = std::min(kLargeCells, smallReached);
   switch (way) {
     case kFull:
-      return 4 * n / lanes;
+      return 4 * n / lanes + 8 + 64 / lanes;
     case kBlockUnion:
-      return 16 * together / lanes + together / 4 + 4;
+      return 4 * together / lanes + together / 8 + 8 + 64 / lanes;
     case kEachPixelLargeCells:
       return EachPixel(large, 2 * large, largeReached, kLargeCells, counts, machine);
     case kEachPixelSmallCells:
@@ -105,7 +110,7 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
     case kRemembering: {
       const double alike = counts.pairs / (samples * (samples - 1) / 2);
       const double misses = std::exp(-alike * kRemembered);
-      return 60 + misses * (Cost(kEachPixelSmallCells, counts, machine) + 20);
+      return 25 + misses * (Cost(kEachPixelSmallCells, counts, machine) + 20);
     }
     case kWays:
       break;
@@ -126,31 +131,40 @@ Way Choose(const Counts& counts, const Machine& machine, bool indexed) {
   return best;
 }
 
-std::int32_t CandidatesOfBox(const Signatures& all, const std::int32_t* low,
-                             const std::int32_t* high) {
-  const std::int32_t* component[3] = {all.red, all.green, all.blue};
-  const std::int32_t n = all.count;
+namespace {
+
+// Signatures' match colours, a component an array.
+struct Colours {
+  const std::int32_t* component[3];
+  std::int32_t count;
+};
+
+// How many of `colours` can be nearest to a colour in the box from `low` to
+// `high` (inclusive, per component): those no farther from it than the
+// least farthest distance any has to it, which a cell of that box keeps.
+// With `kept`, their components are written there, a component an array.
+std::int32_t CandidatesOfBox(const Colours& colours, const std::int32_t* low,
+                             const std::int32_t* high, std::int32_t* const* kept = nullptr) {
+  const std::int32_t* const* component = colours.component;
+  const std::int32_t n = colours.count;
   // Squared distances are below 2^18, exact in a float.
-  const auto farthest = [&](std::int32_t i) {
+  const auto distance = [&](std::int32_t i, bool farthest) {
     float sum = 0;
     for (int c = 0; c < 3; ++c) {
-      const auto far =
-          static_cast<float>(std::max(component[c][i] - low[c], high[c] - component[c][i]));
-      sum += far * far;
+      const std::int32_t v = component[c][i];
+      const auto d = static_cast<float>(farthest ? std::max(v - low[c], high[c] - v)
+                                                 : std::max({low[c] - v, v - high[c], 0}));
+      sum += d * d;
     }
     return sum;
   };
-  const auto nearest = [&](std::int32_t i) {
-    float sum = 0;
-    for (int c = 0; c < 3; ++c) {
-      const auto near = static_cast<float>(
-          std::max(std::max(low[c] - component[c][i], component[c][i] - high[c]), 0));
-      sum += near * near;
-    }
-    return sum;
+  std::int32_t count = 0;
+  const auto keep = [&](std::int32_t i) {
+    for (int c = 0; kept != nullptr && c < 3; ++c) kept[c][count] = component[c][i];
+    ++count;
   };
   float bound = 1e9f;
-  std::int32_t i = 0, count = 0;
+  std::int32_t i = 0;
 #if defined(__SSE2__)
   // Four signatures at a time.
   __m128 lo[3], hi[3];
@@ -175,11 +189,10 @@ std::int32_t CandidatesOfBox(const Signatures& all, const std::int32_t* low,
   _mm_store_ps(lanes, least);
   bound = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
 #endif
-  for (std::int32_t k = i; k < n; ++k) bound = std::min(bound, farthest(k));
+  for (std::int32_t k = i; k < n; ++k) bound = std::min(bound, distance(k, true));
   std::int32_t k = 0;
 #if defined(__SSE2__)
   const __m128 within = _mm_set1_ps(bound);
-  __m128i counted = _mm_setzero_si128();  // less one a lane for each within
   for (; k + 4 <= n; k += 4) {
     __m128 sum = _mm_setzero_ps();
     for (int c = 0; c < 3; ++c) {
@@ -188,32 +201,40 @@ std::int32_t CandidatesOfBox(const Signatures& all, const std::int32_t* low,
           _mm_max_ps(_mm_max_ps(_mm_sub_ps(lo[c], v), _mm_sub_ps(v, hi[c])), _mm_setzero_ps());
       sum = _mm_add_ps(sum, _mm_mul_ps(near, near));
     }
-    counted = _mm_add_epi32(counted, _mm_castps_si128(_mm_cmple_ps(sum, within)));
+    for (auto in = static_cast<unsigned>(_mm_movemask_ps(_mm_cmple_ps(sum, within))); in != 0;
+         in &= in - 1) {
+      keep(k + __builtin_ctz(in));
+    }
   }
-  alignas(16) std::int32_t counts[4];
-  _mm_store_si128(reinterpret_cast<__m128i*>(counts), counted);
-  count = -(counts[0] + counts[1] + counts[2] + counts[3]);
 #endif
-  for (; k < n; ++k) count += nearest(k) <= bound ? 1 : 0;
+  for (; k < n; ++k) {
+    if (distance(k, false) <= bound) keep(k);
+  }
   return count;
 }
 
-namespace {
-
-// The box of the cells of `level` that hold the colour at `rgb`.
-std::int32_t CandidatesOfCell(const Signatures& all, const std::uint8_t* rgb, int level) {
-  const int shift = 8 - level;
-  std::int32_t low[3], high[3];
-  for (int c = 0; c < 3; ++c) {
-    low[c] = rgb[c] >> shift << shift;
-    high[c] = low[c] + (1 << shift) - 1;
-  }
-  return CandidatesOfBox(all, low, high);
+// The candidates of the cells of the two finest levels that hold the colour
+// at `rgb`: those of 16 a side among all, then those of 8 among them, with
+// room for three times as many as all hold in `kept`.
+void CandidatesOfCells(const Colours& all, const std::uint8_t* rgb, std::int32_t* kept,
+                       std::int32_t& large, std::int32_t& small) {
+  std::int32_t* const into[3] = {kept, kept + all.count, kept + 2 * all.count};
+  const auto cell = [&](const Colours& among, int level, std::int32_t* const* out) {
+    const int shift = 8 - level;
+    std::int32_t low[3], high[3];
+    for (int c = 0; c < 3; ++c) {
+      low[c] = rgb[c] >> shift << shift;
+      high[c] = low[c] + (1 << shift) - 1;
+    }
+    return CandidatesOfBox(among, low, high, out);
+  };
+  large = cell(all, kCoarse, into);
+  small = cell({{into[0], into[1], into[2]}, large}, kFinest, nullptr);
 }
 
 // The union a block of `pixels` at `bytes` would search: the box of the
 // cells, of the finest level at which its colours span at most two a side.
-std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes, int pixels) {
+std::int32_t CandidatesOfBlock(const Colours& all, const std::uint8_t* bytes, int pixels) {
   std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   for (int j = 0; j < 3 * pixels; ++j) {
     low[j % 3] = std::min<std::int32_t>(low[j % 3], bytes[j]);
@@ -251,20 +272,29 @@ void Distinct(std::uint32_t* values, int count, std::int32_t& distinct, std::int
 
 }  // namespace
 
-Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels,
+Counts Count(const Signatures& signatures, const std::uint8_t* sample, int samplePixels,
              std::uint64_t pixels) {
+  const Colours all = {{signatures.red, signatures.green, signatures.blue}, signatures.count};
   Counts counts{};
   counts.signatures = all.count;
   counts.pixels = pixels;
   counts.samples = samplePixels;
-  // Two blocks of the sample, its first and last, and the colour between.
+  // Two blocks of the sample, its first and last, and four colours spread
+  // between: the means of their cells.
   const int block = std::min(64, samplePixels);
-  const std::uint8_t* middle = sample + 3 * (samplePixels / 2);
   counts.together = (CandidatesOfBlock(all, sample, block) +
                      CandidatesOfBlock(all, sample + 3 * (samplePixels - block), block)) /
                     2;
-  counts.large = CandidatesOfCell(all, middle, kCoarse);
-  counts.small = CandidatesOfCell(all, middle, kFinest);
+  std::vector<std::int32_t> kept(3 * static_cast<std::size_t>(all.count));
+  for (int k = 0; k < 4; ++k) {
+    std::int32_t large = 0, small = 0;
+    CandidatesOfCells(all, sample + 3 * ((2 * k + 1) * samplePixels / 8), kept.data(), large,
+                      small);
+    counts.large += large;
+    counts.small += small;
+  }
+  counts.large = (counts.large + 2) / 4;
+  counts.small = (counts.small + 2) / 4;
   std::uint32_t colours[kSamplePixels], small[kSamplePixels];
   for (int j = 0; j < samplePixels; ++j) {
     const std::uint8_t* p = sample + 3 * j;

@@ -19,7 +19,7 @@ enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kReme
 // from a sample of the kSamplePixels pixels before it; the first unit from
 // its own first kSamplePixels, which the full search takes. Counting a
 // sample costs about what searching a thousand of its pixels in full does.
-constexpr std::uint64_t kUnitPixels = std::uint64_t{1} << 18;
+constexpr std::uint64_t kUnitPixels = std::uint64_t{1} << 20;
 constexpr int kSamplePixels = 256;
 
 // What decides, besides the counts: the kernel's lanes and the caches.
@@ -34,7 +34,7 @@ struct Counts {
   std::int32_t signatures;
   std::uint64_t pixels;     // in the picture
   std::int32_t together;    // candidates of a sampled block's box (the union it would search)
-  std::int32_t large;       // candidates of a sampled colour's cell of 16
+  std::int32_t large;       // candidates of a sampled colour's cell of 16, a mean of four
   std::int32_t small;       // and of its cell of 8
   std::int32_t samples;     // pixels sampled, at most kSamplePixels
   std::int32_t pairs;       // pairs of sampled pixels of one colour
@@ -52,11 +52,5 @@ Way Choose(const Counts& counts, const Machine& machine, bool indexed);
 // against `all`, for a picture of `pixels`.
 Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels,
              std::uint64_t pixels);
-
-// The signatures that can be nearest to a colour in the box from `low` to
-// `high` (inclusive, per component): those no farther from it than the
-// least farthest distance any has to it. What a cell of that box keeps.
-std::int32_t CandidatesOfBox(const Signatures& all, const std::int32_t* low,
-                             const std::int32_t* high);
 
 }  // namespace remap
