@@ -29,8 +29,6 @@ class Pass {
  public:
   Pass(const Sweeper& sweeper, const Signatures& all, const RemapOptions& options);
   ~Pass() { Stop(); }
-  Pass(const Pass&) = delete;
-  Pass& operator=(const Pass&) = delete;
 
   void Start(std::uint8_t* pixels, std::uint64_t pixelCount);
   void Arrived(std::uint64_t pixels);
