@@ -107,14 +107,6 @@ void Pass::Decide(std::uint64_t pixels) {
   }
 }
 
-std::uint64_t Pass::PieceEnd(std::uint64_t piece) const {
-  return std::min(pixelCount_, (piece + 1) * pieceSize_);
-}
-
-std::uint64_t Pass::Unsearched(std::uint64_t piece) const {
-  return std::max(piece * pieceSize_, ahead_);
-}
-
 void Pass::Search(std::uint64_t first, std::uint64_t last, Worker& worker) {
   sweeper_.sweep(Band{pixels_ + 3 * first, last - first, first, head_, ways_.get(), &all_,
                       indexed_ ? &index_ : nullptr, worker.scratched ? &worker.scratch : nullptr,
