@@ -17,19 +17,13 @@
 // linkage so that no other file can end up with that instruction set's code.
 #pragma once
 
-#if defined(__AVX2__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <cstdint>
 #include <cstring>
 
 #include "remap/choice.hpp"
 #include "remap/index.hpp"
 #include "remap/kernels.hpp"
-#include "remap/quad_key.hpp"
+#include "remap/quad_key.hpp"  // and the intrinsics of the widest lanes the file has
 
 namespace remap {
 namespace {
