@@ -103,8 +103,6 @@ class RemapPass final : public RasterPace {
  public:
   explicit RemapPass(const PreparedTable& table, RemapOptions options = {});
   ~RemapPass() override;
-  RemapPass(const RemapPass&) = delete;
-  RemapPass& operator=(const RemapPass&) = delete;
 
   void Start(std::uint8_t* raster, std::uint64_t bytes) override;
   void Arrived(std::uint64_t bytes) override;

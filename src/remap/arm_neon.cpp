@@ -16,18 +16,17 @@ namespace remap {
 namespace {
 
 struct Neon {
-  static constexpr int kGroups = 1;
   static constexpr int kLanes = 4;  // keys, 32 bits a lane
-  static constexpr int kBlock = 16 * kGroups;
+  static constexpr int kBlock = 16;
   struct Pixels {
-    int16x8_t red[2 * kGroups], green[2 * kGroups], blue[2 * kGroups];
+    int16x8_t red[2], green[2], blue[2];
   };
   struct Keys {
-    int32x4_t key[4 * kGroups];
+    int32x4_t key[4];
   };
   struct Best {
-    int32x4_t e[4 * kGroups];
-    uint32x4_t colour[4 * kGroups];
+    int32x4_t e[4];
+    uint32x4_t colour[4];
   };
 
   // 256·(byte - 128) for the low and high eight bytes.
@@ -38,20 +37,18 @@ struct Neon {
   }
 
   static void Load(const std::uint8_t* p, Pixels& pixels) {
-    for (int g = 0; g < kGroups; ++g) {
-      const uint8x16x3_t rgb = vld3q_u8(p + 48 * g);
-      Widen(rgb.val[0], pixels.red + 2 * g);
-      Widen(rgb.val[1], pixels.green + 2 * g);
-      Widen(rgb.val[2], pixels.blue + 2 * g);
-    }
+    const uint8x16x3_t rgb = vld3q_u8(p);
+    Widen(rgb.val[0], pixels.red);
+    Widen(rgb.val[1], pixels.green);
+    Widen(rgb.val[2], pixels.blue);
   }
 
   static void Search(const Pixels& pixels, const Chunk& chunk, Keys& keys) {
-    for (int v = 0; v < 4 * kGroups; ++v) keys.key[v] = vdupq_n_s32(INT32_MAX);
+    for (int v = 0; v < 4; ++v) keys.key[v] = vdupq_n_s32(INT32_MAX);
     for (std::int32_t i = 0; i < chunk.count; ++i) {
       const int16x4_t m = vld1_s16(&chunk.match[i].red);
       const int32x4_t offset = vld1q_dup_s32(&chunk.offset[i]);
-      for (int h = 0; h < 2 * kGroups; ++h) {
+      for (int h = 0; h < 2; ++h) {
         int32x4_t low = vmull_lane_s16(vget_low_s16(pixels.red[h]), m, 0);
         low = vmlal_lane_s16(low, vget_low_s16(pixels.green[h]), m, 1);
         low = vmlal_lane_s16(low, vget_low_s16(pixels.blue[h]), m, 2);
@@ -66,7 +63,7 @@ struct Neon {
 
   static void Lookup(const Keys& keys, const Chunk& chunk, Best& best) {
     const int32x4_t placeMask = vdupq_n_s32(kChunk - 1);
-    for (int v = 0; v < 4 * kGroups; ++v) {
+    for (int v = 0; v < 4; ++v) {
       const uint32x4_t place = vreinterpretq_u32_s32(vandq_s32(keys.key[v], placeMask));
       if (chunk.count <= 16) {
         // Sixteen colours are 64 bytes: one four-register table lookup.
@@ -84,7 +81,7 @@ struct Neon {
   }
 
   static void KeepNearer(const Best& candidate, Best& best) {
-    for (int v = 0; v < 4 * kGroups; ++v) {
+    for (int v = 0; v < 4; ++v) {
       const uint32x4_t nearer = vcltq_s32(candidate.e[v], best.e[v]);
       best.e[v] = vminq_s32(best.e[v], candidate.e[v]);
       best.colour[v] = vbslq_u32(nearer, candidate.colour[v], best.colour[v]);
@@ -93,15 +90,13 @@ struct Neon {
 
   static void Store(const Best& best, std::uint8_t* p) {
     const uint8x16_t every4th = vld1q_u8(kEvery4th);
-    for (int g = 0; g < kGroups; ++g) {
-      const uint32x4_t* c = best.colour + 4 * g;
-      const uint8x16x4_t colours = {{vreinterpretq_u8_u32(c[0]), vreinterpretq_u8_u32(c[1]),
-                                     vreinterpretq_u8_u32(c[2]), vreinterpretq_u8_u32(c[3])}};
-      const uint8x16_t red = vqtbl4q_u8(colours, every4th);
-      const uint8x16_t green = vqtbl4q_u8(colours, vaddq_u8(every4th, vdupq_n_u8(1)));
-      const uint8x16_t blue = vqtbl4q_u8(colours, vaddq_u8(every4th, vdupq_n_u8(2)));
-      vst3q_u8(p + 48 * g, uint8x16x3_t{{red, green, blue}});
-    }
+    const uint32x4_t* c = best.colour;
+    const uint8x16x4_t colours = {{vreinterpretq_u8_u32(c[0]), vreinterpretq_u8_u32(c[1]),
+                                   vreinterpretq_u8_u32(c[2]), vreinterpretq_u8_u32(c[3])}};
+    const uint8x16_t red = vqtbl4q_u8(colours, every4th);
+    const uint8x16_t green = vqtbl4q_u8(colours, vaddq_u8(every4th, vdupq_n_u8(1)));
+    const uint8x16_t blue = vqtbl4q_u8(colours, vaddq_u8(every4th, vdupq_n_u8(2)));
+    vst3q_u8(p, uint8x16x3_t{{red, green, blue}});
   }
 
   static constexpr std::uint8_t kEvery4th[16] = {0,  4,  8,  12, 16, 20, 24, 28,

@@ -80,65 +80,41 @@ Prepared* Prepare(const Configuration& config) {
   return p.release();
 }
 
-// The kernels, fastest first: name, sweep, and whether this processor has
-// what the sweep was compiled for.
+// The kernels this build has, fastest first, each with whether this
+// processor has what its sweep was compiled for.
 struct Kernel {
   RemapKernel kernel;
-  const char* name;
-  const Sweeper* sweeper;
+  const Sweeper& sweeper;
   bool (*runs)();
 };
 
-bool Always() { return true; }
-bool Never() { return false; }
-#ifdef REMAP_X86_KERNELS
-bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
-bool HasAvx512() {
-  return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni");
-}
-#endif
-
 const Kernel kKernels[] = {
 #ifdef REMAP_X86_KERNELS
-    {RemapKernel::kAvx512, "avx512", &kSweepAvx512, HasAvx512},
-    {RemapKernel::kAvx2, "avx2", &kSweepAvx2, HasAvx2},
-#else
-    {RemapKernel::kAvx512, "avx512", nullptr, Never},
-    {RemapKernel::kAvx2, "avx2", nullptr, Never},
+    {RemapKernel::kAvx512, kSweepAvx512,
+     [] { return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vnni"); }},
+    {RemapKernel::kAvx2, kSweepAvx2, [] { return __builtin_cpu_supports("avx2") != 0; }},
 #endif
 #ifdef REMAP_NEON_KERNEL
-    {RemapKernel::kNeon, "neon", &kSweepNeon, Always},
-#else
-    {RemapKernel::kNeon, "neon", nullptr, Never},
+    {RemapKernel::kNeon, kSweepNeon, [] { return true; }},
 #endif
-    {RemapKernel::kPortable, "portable", &kSweepPortable, Always},
+    {RemapKernel::kPortable, kSweepPortable, [] { return true; }},
 };
 
-const Kernel& KernelFor(RemapKernel kernel) {
+// The kernel's entry where this build has it and this processor runs it,
+// else null.
+const Kernel* Runnable(RemapKernel kernel) {
   for (const Kernel& k : kKernels) {
-    if (k.kernel == kernel) return k;
+    if (k.kernel == kernel && k.runs()) return &k;
   }
-  return kKernels[sizeof kKernels / sizeof kKernels[0] - 1];
+  return nullptr;
 }
 
-const Kernel& Fastest() {
-  for (const Kernel& k : kKernels) {
-    if (k.runs()) return k;
-  }
-  return kKernels[sizeof kKernels / sizeof kKernels[0] - 1];
+// The first kernel this processor runs: the portable one at the latest.
+const Sweeper& Fastest() {
+  const Kernel* k = kKernels;
+  while (!k->runs()) ++k;
+  return k->sweeper;
 }
-
-}  // namespace
-}  // namespace remap
-
-PreparedTable PrepareTable(const Configuration& config) {
-  PreparedTable table(remap::Prepare(config));
-  if (!table) WriteMessage(kSignatureAllocationFailed);
-  return table;
-}
-
-namespace remap {
-namespace {
 
 void RunPass(const Sweeper& sweeper, const Signatures& all, std::uint8_t* pixels,
              std::uint64_t pixelCount, const RemapOptions& options) {
@@ -151,8 +127,14 @@ void RunPass(const Sweeper& sweeper, const Signatures& all, std::uint8_t* pixels
 }  // namespace
 }  // namespace remap
 
+PreparedTable PrepareTable(const Configuration& config) {
+  PreparedTable table(remap::Prepare(config));
+  if (!table) WriteMessage(kSignatureAllocationFailed);
+  return table;
+}
+
 void RemapPixels(std::uint8_t* pixels, std::uint64_t pixelCount, const PreparedTable& table) {
-  remap::RunPass(*remap::Fastest().sweeper, table->all, pixels, pixelCount, {});
+  remap::RunPass(remap::Fastest(), table->all, pixels, pixelCount, {});
 }
 
 RemapPass::RemapPass(const PreparedTable& table, RemapOptions options)
@@ -163,7 +145,7 @@ RemapPass::~RemapPass() = default;
 void RemapPass::Start(std::uint8_t* raster, std::uint64_t bytes) {
   raster_ = raster;
   bytes_ = bytes;
-  pass_.reset(new (std::nothrow) remap::Pass(*remap::Fastest().sweeper, table_->all, options_));
+  pass_.reset(new (std::nothrow) remap::Pass(remap::Fastest(), table_->all, options_));
   if (pass_) pass_->Start(raster, bytes / 3);
 }
 
@@ -183,15 +165,18 @@ void RemapPass::AwaitReady(std::uint64_t bytes) {
   if (pass_) pass_->AwaitRemapped((bytes + 2) / 3);
 }
 
-const char* KernelName(RemapKernel kernel) { return remap::KernelFor(kernel).name; }
+const char* KernelName(RemapKernel kernel) {
+  const char* const names[] = {"portable", "avx2", "avx512", "neon"};
+  return names[static_cast<int>(kernel)];
+}
 
-bool HasKernel(RemapKernel kernel) { return remap::KernelFor(kernel).runs(); }
+bool HasKernel(RemapKernel kernel) { return remap::Runnable(kernel) != nullptr; }
 
 bool RemapPixelsWith(RemapKernel kernel, std::uint8_t* pixels, std::uint64_t pixelCount,
                      const Configuration& config, RemapOptions options) {
   if (!HasKernel(kernel)) return false;
   const PreparedTable table(remap::Prepare(config));
   if (!table) throw std::bad_alloc();
-  remap::RunPass(*remap::KernelFor(kernel).sweeper, table->all, pixels, pixelCount, options);
+  remap::RunPass(remap::Runnable(kernel)->sweeper, table->all, pixels, pixelCount, options);
   return true;
 }

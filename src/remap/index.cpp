@@ -125,20 +125,17 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
   }
   for (int c = 0; c < 8; ++c) {
     if (!wanted[c] || index.poolUsed + n > index.poolSize) continue;
-    const std::size_t h[3] = {static_cast<std::size_t>(c >> 2),
-                              static_cast<std::size_t>(c >> 1 & 1),
-                              static_cast<std::size_t>(c & 1)};
-    const std::int32_t *farR = across + h[0] * n, *farG = across + (2 + h[1]) * n,
-                       *farB = across + (4 + h[2]) * n;
+    // Where this cell's halves' distances start, per component.
+    const auto u = static_cast<std::size_t>(c);
+    const std::size_t hr = (u >> 2) * n, hg = (2 + (u >> 1 & 1)) * n, hb = (4 + (u & 1)) * n;
     std::int32_t bound = INT32_MAX;
     for (std::int32_t k = 0; k < count; ++k) {
-      const std::int32_t farthest = farR[k] + farG[k] + farB[k];
+      const std::int32_t farthest = across[hr + k] + across[hg + k] + across[hb + k];
       bound = farthest < bound ? farthest : bound;
     }
-    const std::int32_t *inR = inside + h[0] * n, *inG = inside + (2 + h[1]) * n,
-                       *inB = inside + (4 + h[2]) * n;
     std::int32_t* kept = index.pool.get() + index.poolUsed;
-    const std::int32_t keeps = Kept(parent.place, inR, inG, inB, count, bound, kept);
+    const std::int32_t keeps =
+        Kept(parent.place, inside + hr, inside + hg, inside + hb, count, bound, kept);
     if (keeps == count) continue;
     index.poolUsed += static_cast<std::size_t>(keeps);
     child[c] = {kept, keeps};
@@ -156,7 +153,7 @@ bool LacksQuads(const Index& index, int level, std::size_t id) {
 // locked.
 void Quads(Index& index, const Span& span, int level, std::size_t cell) {
   const auto count = static_cast<std::size_t>((span.count + kQuad - 1) / kQuad);
-  if (!QuadsHold(span.count) || index.quadPoolUsed + count > index.quadPoolSize) {
+  if (span.count > (1 << kPlaceBits) || index.quadPoolUsed + count > index.quadPoolSize) {
     index.quads[level][cell].store(kNoQuads, std::memory_order_release);
     return;
   }
@@ -166,10 +163,9 @@ void Quads(Index& index, const Span& span, int level, std::size_t cell) {
     const std::int32_t from = k < span.count ? k : span.count - 1;
     const std::int32_t i = span.place[from];
     Quad& quad = quads[k / kQuad];
-    quad.rg[2 * (k % kQuad)] = all.match[i].red;
-    quad.rg[2 * (k % kQuad) + 1] = all.match[i].green;
-    quad.b[2 * (k % kQuad)] = all.match[i].blue;
-    quad.b[2 * (k % kQuad) + 1] = 0;
+    // (red, green) and (blue, 0), as a Match holds them.
+    std::memcpy(&quad.rg[2 * (k % kQuad)], &all.match[i].red, 4);
+    std::memcpy(&quad.b[2 * (k % kQuad)], &all.match[i].blue, 4);
     quad.offset[k % kQuad] = all.norm[i] + from;
     quad.colour[k % kQuad] = all.colour[i];
   }

@@ -96,9 +96,8 @@ constexpr int kQuadCountBits = 16;
 constexpr std::uint64_t kQuadCountMask = (1 << kQuadCountBits) - 1;
 constexpr std::int32_t kNoQuads = kQuadCountMask;
 
-// Whether a cell of `count` candidates can have quads: the key's low
+// A cell of more than 1 << kPlaceBits candidates has no quads: the key's low
 // kPlaceBits bits hold a candidate's place in the cell, 0 to count - 1.
-constexpr bool QuadsHold(std::int32_t count) { return count <= (1 << kPlaceBits); }
 static_assert(((1 << kPlaceBits) + kQuad - 1) / kQuad < kNoQuads, "quad counts fit");
 
 // The candidates of a cell of one of the two finest levels, as quads where

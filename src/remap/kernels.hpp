@@ -35,13 +35,7 @@ struct Sweeper {
 // The signatures of a prepared table, as a sweep takes them.
 const Signatures& SignaturesOf(const PreparedTable& table);
 
-extern const Sweeper kSweepPortable;
-#ifdef REMAP_X86_KERNELS
-extern const Sweeper kSweepAvx2;
-extern const Sweeper kSweepAvx512;
-#endif
-#ifdef REMAP_NEON_KERNEL
-extern const Sweeper kSweepNeon;
-#endif
+// Each defined only where the build has the kernel.
+extern const Sweeper kSweepPortable, kSweepAvx2, kSweepAvx512, kSweepNeon;
 
 }  // namespace remap

@@ -60,11 +60,7 @@ struct Portable {
   }
 
   static void Store(const Best& best, std::uint8_t* bytes) {
-    for (int j = 0; j < kBlock; ++j) {
-      bytes[3 * j] = static_cast<std::uint8_t>(best.colour[j]);
-      bytes[3 * j + 1] = static_cast<std::uint8_t>(best.colour[j] >> 8);
-      bytes[3 * j + 2] = static_cast<std::uint8_t>(best.colour[j] >> 16);
-    }
+    for (int j = 0; j < kBlock; ++j) PutColour(bytes + 3 * j, best.colour[j], j + 1 < kBlock);
   }
 };
 

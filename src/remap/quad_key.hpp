@@ -53,14 +53,13 @@ constexpr int kQuadLanes = 4;
 inline std::int32_t SmallestKey(const Quad* quads, std::int32_t count, std::int32_t rg,
                                 std::int32_t b) {
   const __m128i prg = _mm_set1_epi32(rg), pb = _mm_set1_epi32(b);
+  const auto load = [](const void* v) { return _mm_load_si128(static_cast<const __m128i*>(v)); };
   __m128i smallest = _mm_set1_epi32(INT32_MAX);
   for (std::int32_t n = 0; n < count; ++n) {
     const Quad& quad = quads[n];
     const __m128i key = _mm_add_epi32(
-        _mm_add_epi32(
-            _mm_madd_epi16(prg, _mm_load_si128(reinterpret_cast<const __m128i*>(quad.rg))),
-            _mm_madd_epi16(pb, _mm_load_si128(reinterpret_cast<const __m128i*>(quad.b)))),
-        _mm_load_si128(reinterpret_cast<const __m128i*>(quad.offset)));
+        _mm_add_epi32(_mm_madd_epi16(prg, load(quad.rg)), _mm_madd_epi16(pb, load(quad.b))),
+        load(quad.offset));
     const __m128i less = _mm_cmplt_epi32(key, smallest);
     smallest = _mm_or_si128(_mm_and_si128(less, key), _mm_andnot_si128(less, smallest));
   }

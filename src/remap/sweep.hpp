@@ -17,27 +17,16 @@
 // linkage so that no other file can end up with that instruction set's code.
 #pragma once
 
-#if defined(__AVX2__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <cstdint>
 #include <cstring>
 
 #include "remap/choice.hpp"
 #include "remap/index.hpp"
 #include "remap/kernels.hpp"
-#include "remap/quad_key.hpp"
+#include "remap/quad_key.hpp"  // and the intrinsics of the widest lanes the file has
 
 namespace remap {
 namespace {
-
-template <typename T>
-constexpr T Min(T a, T b) {
-  return a < b ? a : b;
-}
 
 template <class K>
 void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCount) {
@@ -230,9 +219,7 @@ inline int Recall(const std::uint64_t* remembered, std::uint8_t* bytes, int pixe
     const std::uint64_t entry = remembered[SlotOf(key[j])];
     where[misses] = static_cast<std::uint8_t>(j);
     misses += (entry >> 32) != key[j];
-    p[0] = static_cast<std::uint8_t>(entry);
-    p[1] = static_cast<std::uint8_t>(entry >> 8);
-    p[2] = static_cast<std::uint8_t>(entry >> 16);
+    PutColour(p, static_cast<std::uint32_t>(entry), false);  // the next pixel is yet to be read
   }
   return misses;
 }
@@ -248,12 +235,7 @@ inline void SearchRemembering(Index& index, Scratch& scratch, std::uint8_t* byte
   const int misses = Recall(remembered, bytes, pixels, key, where);
   if (misses == 0) return;
   std::uint8_t missed[64 * 3];
-  for (int m = 0; m < misses; ++m) {
-    const std::uint32_t k = key[where[m]];
-    missed[3 * m] = static_cast<std::uint8_t>(k);
-    missed[3 * m + 1] = static_cast<std::uint8_t>(k >> 8);
-    missed[3 * m + 2] = static_cast<std::uint8_t>(k >> 16);
-  }
+  for (int m = 0; m < misses; ++m) PutColour(missed + 3 * m, key[where[m]], m + 1 < misses);
   SearchEachPixel<kFinest>(index, missed, misses);
   for (int m = 0; m < misses; ++m) {
     const std::uint8_t* found = missed + 3 * m;
@@ -267,24 +249,19 @@ inline void SearchRemembering(Index& index, Scratch& scratch, std::uint8_t* byte
 // One block the chosen way. `pixels` of them are the picture's.
 template <class K>
 void SearchBlock(std::uint8_t* bytes, int pixels, Way way, const Band& band) {
-  if (way == kFull) {
-    RemapBlock<K>(bytes, band.all->chunks, band.all->chunkCount);
-    return;
+  switch (way) {
+    case kFull:
+      return RemapBlock<K>(bytes, band.all->chunks, band.all->chunkCount);
+    case kEachPixelLargeCells:
+      return SearchEachPixel<kCoarse>(*band.index, bytes, pixels);
+    case kEachPixelSmallCells:
+      return SearchEachPixel<kFinest>(*band.index, bytes, pixels);
+    case kRemembering:
+      return SearchRemembering(*band.index, *band.scratch, bytes, pixels);
+    default:
+      const BlockList list = BoxList(*band.index, *band.scratch, bytes, pixels);
+      return RemapBlock<K>(bytes, list.chunks, list.chunkCount);
   }
-  if (way == kEachPixelLargeCells) {
-    SearchEachPixel<kCoarse>(*band.index, bytes, pixels);
-    return;
-  }
-  if (way == kEachPixelSmallCells) {
-    SearchEachPixel<kFinest>(*band.index, bytes, pixels);
-    return;
-  }
-  if (way == kRemembering) {
-    SearchRemembering(*band.index, *band.scratch, bytes, pixels);
-    return;
-  }
-  const BlockList list = BoxList(*band.index, *band.scratch, bytes, pixels);
-  RemapBlock<K>(bytes, list.chunks, list.chunkCount);
 }
 
 // `pixels` pixels at `bytes` one way: whole blocks in place, the last
@@ -314,7 +291,8 @@ void Sweep(const Band& band) {
     const std::uint64_t at = band.first + k;
     const std::uint64_t unit = at / kUnitPixels;
     const std::uint64_t next = at < band.head ? band.head : (unit + 1) * kUnitPixels;
-    const std::uint64_t end = Min(next - band.first, band.pixelCount);
+    const std::uint64_t end =
+        next - band.first < band.pixelCount ? next - band.first : band.pixelCount;
     // A thread without room for its lists searches the full way.
     const Way way =
         at < band.head || band.scratch == nullptr ? kFull : static_cast<Way>(band.ways[unit]);

@@ -49,17 +49,15 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
       (pixelCount / (threads * kPiecesAThread) + kBlockAlign - 1) / kBlockAlign * kBlockAlign,
       kBlockAlign, kLargestPiece);
   pieces_ = (pixelCount + pieceSize_ - 1) / pieceSize_;
-  // One index for all: a single signature needs none, and one that cannot
-  // be had leaves every piece to the full search.
-  indexed_ = all_.count > 1 && options_.search != SearchChoice::kFull &&
-             MakeIndex(all_, kPoolBytes, index_);
   units_ = (pixelCount + kUnitPixels - 1) / kUnitPixels;
   ways_.reset(new (std::nothrow) std::uint8_t[units_]());
   head_ = options_.search == SearchChoice::kCounted
               ? std::min<std::uint64_t>(kSamplePixels, pixelCount)
               : 0;
-  // Without room for the ways, every unit is searched in full.
-  indexed_ = indexed_ && ways_ != nullptr;
+  // One index for all: a single signature needs none, and without room for
+  // the ways or the index every piece is searched in full.
+  indexed_ = ways_ && all_.count > 1 && options_.search != SearchChoice::kFull &&
+             MakeIndex(all_, kPoolBytes, index_);
   // The caller is one of the threads: it reads and writes, and searches
   // while it waits. More threads than processors would take turns with it,
   // and hold up the reading and writing that no other thread can do.
@@ -107,14 +105,6 @@ void Pass::Decide(std::uint64_t pixels) {
     }
     ways_[decided_] = static_cast<std::uint8_t>(way);
   }
-}
-
-std::uint64_t Pass::PieceEnd(std::uint64_t piece) const {
-  return std::min(pixelCount_, (piece + 1) * pieceSize_);
-}
-
-std::uint64_t Pass::Unsearched(std::uint64_t piece) const {
-  return std::max(piece * pieceSize_, ahead_);
 }
 
 void Pass::Search(std::uint64_t first, std::uint64_t last, Worker& worker) {

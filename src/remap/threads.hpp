@@ -2,6 +2,7 @@
 // arrived, by as many threads as the process may use or by the caller's.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -29,8 +30,6 @@ class Pass {
  public:
   Pass(const Sweeper& sweeper, const Signatures& all, const RemapOptions& options);
   ~Pass() { Stop(); }
-  Pass(const Pass&) = delete;
-  Pass& operator=(const Pass&) = delete;
 
   void Start(std::uint8_t* pixels, std::uint64_t pixelCount);
   void Arrived(std::uint64_t pixels);
@@ -48,9 +47,13 @@ class Pass {
   // which have arrived; keeps what has arrived of the next unit's sample,
   // before any thread may search it.
   void Decide(std::uint64_t pixels);
-  std::uint64_t PieceEnd(std::uint64_t piece) const;
+  std::uint64_t PieceEnd(std::uint64_t piece) const {
+    return std::min(pixelCount_, (piece + 1) * pieceSize_);
+  }
   // The first pixel of `piece` not searched ahead of it.
-  std::uint64_t Unsearched(std::uint64_t piece) const;
+  std::uint64_t Unsearched(std::uint64_t piece) const {
+    return std::max(piece * pieceSize_, ahead_);
+  }
   void Search(std::uint64_t first, std::uint64_t last, Worker& worker);
   // Where the first `pixels` (all arrived) are more than the pieces taken
   // hold, searches them ahead of the piece that holds the last of them, on
