@@ -54,10 +54,10 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
   head_ = options_.search == SearchChoice::kCounted
               ? std::min<std::uint64_t>(kSamplePixels, pixelCount)
               : 0;
-  // One index for all: a single signature needs none, and without room for
-  // the ways or the index every piece is searched in full.
-  indexed_ = ways_ && all_.count > 1 && options_.search != SearchChoice::kFull &&
-             MakeIndex(all_, kPoolBytes, index_);
+  // One index for all, made once a unit needs it: a single signature needs
+  // none, and without room for the ways or the index every piece is searched
+  // in full.
+  indexable_ = ways_ && all_.count > 1 && options_.search != SearchChoice::kFull;
   // The caller is one of the threads: it reads and writes, and searches
   // while it waits. More threads than processors would take turns with it,
   // and hold up the reading and writing that no other thread can do.
@@ -70,7 +70,6 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
       threads_.reserve(threads - 1);
       for (std::uint64_t t = 0; t + 1 < threads; ++t) {
         Worker& worker = workers_[t];
-        worker.scratched = indexed_ && MakeScratch(all_, worker.scratch);
         threads_.emplace_back(&Pass::Work, this, std::ref(worker));
       }
     } catch (...) {
@@ -78,7 +77,6 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
       // none the caller does.
     }
   }
-  caller_.scratched = indexed_ && MakeScratch(all_, caller_.scratch);
   if (options_.stats != nullptr)
     options_.stats->threads = static_cast<unsigned>(threads_.size() + 1);
 }
@@ -98,19 +96,31 @@ void Pass::Decide(std::uint64_t pixels) {
     if (end > pixels) return;
     // The way asked for, or the cheapest for the sample.
     Way way = static_cast<Way>(static_cast<int>(options_.search) - 1);
-    if (!indexed_ || (options_.search == SearchChoice::kCounted && samples == 0)) {
+    if (!indexable_ || (options_.search == SearchChoice::kCounted && samples == 0)) {
       way = kFull;
     } else if (options_.search == SearchChoice::kCounted) {
       way = Choose(Count(all_, sample_, static_cast<int>(samples), pixelCount_), machine_, true);
+    }
+    // The index is made before any thread may search a unit that needs it.
+    if (way != kFull && !indexed_) {
+      indexed_ = MakeIndex(all_, kPoolBytes, index_);
+      indexable_ = indexed_;
+      if (!indexed_) way = kFull;
     }
     ways_[decided_] = static_cast<std::uint8_t>(way);
   }
 }
 
 void Pass::Search(std::uint64_t first, std::uint64_t last, Worker& worker) {
+  // A thread makes its scratch once a unit it searches needs the index.
+  for (std::uint64_t u = first / kUnitPixels; ways_ && !worker.tried && u * kUnitPixels < last;
+       ++u) {
+    if (ways_[u] == kFull) continue;
+    worker.tried = true;
+    worker.scratched = MakeScratch(all_, worker.scratch);
+  }
   sweeper_.sweep(Band{pixels_ + 3 * first, last - first, first, head_, ways_.get(), &all_,
-                      indexed_ ? &index_ : nullptr, worker.scratched ? &worker.scratch : nullptr,
-                      searched_});
+                      &index_, worker.scratched ? &worker.scratch : nullptr, searched_});
 }
 
 void Pass::Work(Worker& worker) {

@@ -40,7 +40,7 @@ class Pass {
   // What one thread keeps from piece to piece.
   struct Worker {
     Scratch scratch;
-    bool scratched = false;
+    bool tried = false, scratched = false;
   };
 
   // Chooses the way of every unit whose sample is among the first `pixels`,
@@ -75,7 +75,7 @@ class Pass {
   std::uint8_t sample_[3 * kSamplePixels];  // of the next unit to decide
   std::atomic<std::uint64_t> searched_[kWays] = {};
   Index index_;
-  bool indexed_ = false;
+  bool indexable_ = false, indexed_ = false;  // the caller's alone
   Worker caller_;                      // the caller's, while it waits or where no thread runs
   std::unique_ptr<Worker[]> workers_;  // one a thread of its own
   std::unique_ptr<bool[]> done_;
