@@ -57,6 +57,9 @@ double EachPixel(double candidates, double parent, double reached, double cells,
   } else if (held > level2) {
     memory = std::min(3 * (held / level2 - 1), 24.0) * lines;
   }
+  // A block's cells are fetched together: the fewer its pixels, the less of
+  // each wait the others hide.
+  memory *= std::min(16.0 / machine.lanes, 4.0);
   // The cells the whole picture reaches, and the share of them beyond the
   // quads' pool, which are searched one signature at a time.
   const double units = std::ceil(pixels / static_cast<double>(kUnitPixels));
@@ -80,7 +83,7 @@ double EachPixel(double candidates, double parent, double reached, double cells,
   // Cells of more than one step end their loop on a branch that the next
   // pixel's cell may take the other way.
   const double steps = candidates / machine.quadLanes;
-  return 35 + 16 * (steps + 0.5) + 20 * std::min(steps / 2, 1.0) + memory +
+  return 22 + 16 * (steps + 0.5) + 20 * std::min(steps / 2, 1.0) + memory +
          beyond * 8 * candidates + building + unlisted * 8 * counts.signatures;
 }
 
@@ -102,7 +105,7 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
     case kFull:
       return 4 * n / lanes + 8 + 64 / lanes;
     case kBlockUnion:
-      return 4 * together / lanes + together / 8 + 8 + 64 / lanes;
+      return 4 * together / lanes + 8 + 64 / lanes + together / 8 + 4;
     case kEachPixelLargeCells:
       return EachPixel(large, 2 * large, largeReached, kLargeCells, counts, machine);
     case kEachPixelSmallCells:
@@ -110,7 +113,7 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
     case kRemembering: {
       const double alike = counts.pairs / (samples * (samples - 1) / 2);
       const double misses = std::exp(-alike * kRemembered);
-      return 25 + misses * (Cost(kEachPixelSmallCells, counts, machine) + 20);
+      return 27 + misses * (Cost(kEachPixelSmallCells, counts, machine) + 20);
     }
     case kWays:
       break;
