@@ -128,9 +128,10 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
     // Where this cell's halves' distances start, per component.
     const auto u = static_cast<std::size_t>(c);
     const std::size_t hr = (u >> 2) * n, hg = (2 + (u >> 1 & 1)) * n, hb = (4 + (u & 1)) * n;
+    const std::int32_t *farR = across + hr, *farG = across + hg, *farB = across + hb;
     std::int32_t bound = INT32_MAX;
     for (std::int32_t k = 0; k < count; ++k) {
-      const std::int32_t farthest = across[hr + k] + across[hg + k] + across[hb + k];
+      const std::int32_t farthest = farR[k] + farG[k] + farB[k];
       bound = farthest < bound ? farthest : bound;
     }
     std::int32_t* kept = index.pool.get() + index.poolUsed;
