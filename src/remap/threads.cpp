@@ -112,15 +112,18 @@ void Pass::Decide(std::uint64_t pixels) {
 }
 
 void Pass::Search(std::uint64_t first, std::uint64_t last, Worker& worker) {
-  // A thread makes its scratch once a unit it searches needs the index.
-  for (std::uint64_t u = first / kUnitPixels; ways_ && !worker.tried && u * kUnitPixels < last;
-       ++u) {
-    if (ways_[u] == kFull) continue;
-    worker.tried = true;
-    worker.scratched = MakeScratch(all_, worker.scratch);
+  // A thread takes room for its lists once a unit it searches needs the
+  // index. The first pixels, searched in full, may come before their unit's
+  // way is chosen.
+  const std::uint64_t from = std::max(first, head_);
+  for (std::uint64_t u = from / kUnitPixels; ways_ && from < last && u * kUnitPixels < last; ++u) {
+    if (!worker.tried && ways_[u] != kFull) {
+      worker.tried = true;
+      worker.scratched = MakeScratch(all_, worker.scratch);
+    }
   }
-  sweeper_.sweep(Band{pixels_ + 3 * first, last - first, first, head_, ways_.get(), &all_,
-                      &index_, worker.scratched ? &worker.scratch : nullptr, searched_});
+  sweeper_.sweep(Band{pixels_ + 3 * first, last - first, first, head_, ways_.get(), &all_, &index_,
+                      worker.scratched ? &worker.scratch : nullptr, searched_});
 }
 
 void Pass::Work(Worker& worker) {
