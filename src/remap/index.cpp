@@ -15,7 +15,6 @@
 #endif
 
 #include <cstring>
-#include <new>
 #include <thread>
 
 namespace remap {
