@@ -84,7 +84,9 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
 }
 
 void Pass::Decide(std::uint64_t pixels) {
-  if (!ways_) return;
+  // Without an index, no thread has room for lists, and every unit is
+  // searched in full.
+  if (!indexed_) return;
   for (; decided_ < units_; ++decided_) {
     // The sample: the pixels before the unit, or the first unit's first.
     const std::uint64_t end = decided_ == 0 ? head_ : decided_ * kUnitPixels;
@@ -96,14 +98,11 @@ void Pass::Decide(std::uint64_t pixels) {
                   static_cast<std::size_t>(3 * (to - from)));
     }
     if (end > pixels) return;
-    // The way asked for, or the cheapest for the sample.
-    Way way = static_cast<Way>(static_cast<int>(options_.search) - 1);
-    if (!indexed_ || (options_.search == SearchChoice::kCounted && samples == 0)) {
-      way = kFull;
-    } else if (options_.search == SearchChoice::kCounted) {
-      way = Choose(Count(all_, sample_, static_cast<int>(samples), pixelCount_), machine_, true);
-    }
-    ways_[decided_] = static_cast<std::uint8_t>(way);
+    // The cheapest for the sample, which is never empty, or the way asked for.
+    ways_[decided_] = static_cast<std::uint8_t>(
+        options_.search == SearchChoice::kCounted
+            ? Choose(Count(all_, sample_, static_cast<int>(samples), pixelCount_), machine_, true)
+            : static_cast<int>(options_.search) - 1);
   }
 }
 
