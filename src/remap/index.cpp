@@ -224,16 +224,14 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
 BlockList Searchable(const Signatures& all, Scratch& scratch, const std::int32_t* places,
                      std::int32_t count) {
   if (count == all.count) return {all.chunks, all.chunkCount};
-  std::int32_t* offset = scratch.offset.get();
-  Match* match = scratch.match.get();
-  std::uint32_t* colour = scratch.colour.get();
   for (std::int32_t k = 0; k < count; ++k) {
     const std::int32_t i = places[k];
-    offset[k] = all.norm[i] + k % kChunk;
-    match[k] = all.match[i];
-    colour[k] = all.colour[i];
+    scratch.offset[k] = all.norm[i] + k % kChunk;
+    scratch.match[k] = all.match[i];
+    scratch.colour[k] = all.colour[i];
   }
-  scratch.chunkCount = Chunked(count, match, offset, colour, scratch.chunks.get());
+  scratch.chunkCount = Chunked(count, scratch.match.get(), scratch.offset.get(),
+                               scratch.colour.get(), scratch.chunks.get());
   return {scratch.chunks.get(), scratch.chunkCount};
 }
 
