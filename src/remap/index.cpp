@@ -308,14 +308,11 @@ Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
   }
   const std::int32_t mask = (1 << level) - 1;
   std::unique_lock<std::mutex> lock(index.building, std::try_to_lock);
-  for (int spin = 0; !lock.owns_lock(); ++spin) {
-    if (spin == kSpins) {
-      lock.lock();
-    } else {
-      std::this_thread::yield();
-      lock.try_lock();
-    }
+  for (int spin = 0; !lock.owns_lock() && spin < kSpins; ++spin) {
+    std::this_thread::yield();
+    lock.try_lock();
   }
+  if (!lock.owns_lock()) lock.lock();
   return Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask, quads);
 }
 
