@@ -88,8 +88,7 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
   // The halves of the parent, per component, that the cells wanted lie in.
   bool half[3][2] = {};
   for (int c = 0; c < 8; ++c) {
-    if (!wanted[c]) continue;
-    half[0][c >> 2] = half[1][c >> 1 & 1] = half[2][c & 1] = true;
+    if (wanted[c]) half[0][c >> 2] = half[1][c >> 1 & 1] = half[2][c & 1] = true;
   }
   // Per component, each candidate's less the parent's lowest value; then per
   // component and half of the parent, each candidate's smallest and largest
