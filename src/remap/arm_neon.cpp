@@ -21,9 +21,7 @@ struct Neon {
   struct Pixels {
     int16x8_t red[2], green[2], blue[2];
   };
-  struct Keys {
-    int32x4_t key[4];
-  };
+  using Keys = int32x4_t[4];
   struct Best {
     int32x4_t e[4];
     uint32x4_t colour[4];
@@ -44,7 +42,7 @@ struct Neon {
   }
 
   static void Search(const Pixels& pixels, const Chunk& chunk, Keys& keys) {
-    for (int v = 0; v < 4; ++v) keys.key[v] = vdupq_n_s32(INT32_MAX);
+    for (int v = 0; v < 4; ++v) keys[v] = vdupq_n_s32(INT32_MAX);
     for (std::int32_t i = 0; i < chunk.count; ++i) {
       const int16x4_t m = vld1_s16(&chunk.match[i].red);
       const int32x4_t offset = vld1q_dup_s32(&chunk.offset[i]);
@@ -55,8 +53,8 @@ struct Neon {
         int32x4_t high = vmull_high_lane_s16(pixels.red[h], m, 0);
         high = vmlal_high_lane_s16(high, pixels.green[h], m, 1);
         high = vmlal_high_lane_s16(high, pixels.blue[h], m, 2);
-        keys.key[2 * h] = vminq_s32(keys.key[2 * h], vaddq_s32(low, offset));
-        keys.key[2 * h + 1] = vminq_s32(keys.key[2 * h + 1], vaddq_s32(high, offset));
+        keys[2 * h] = vminq_s32(keys[2 * h], vaddq_s32(low, offset));
+        keys[2 * h + 1] = vminq_s32(keys[2 * h + 1], vaddq_s32(high, offset));
       }
     }
   }
@@ -64,7 +62,7 @@ struct Neon {
   static void Lookup(const Keys& keys, const Chunk& chunk, Best& best) {
     const int32x4_t placeMask = vdupq_n_s32(kChunk - 1);
     for (int v = 0; v < 4; ++v) {
-      const uint32x4_t place = vreinterpretq_u32_s32(vandq_s32(keys.key[v], placeMask));
+      const uint32x4_t place = vreinterpretq_u32_s32(vandq_s32(keys[v], placeMask));
       if (chunk.count <= 16) {
         // Sixteen colours are 64 bytes: one four-register table lookup.
         const uint8x16x4_t table = vld1q_u8_x4(reinterpret_cast<const std::uint8_t*>(chunk.colour));
@@ -76,7 +74,7 @@ struct Neon {
         for (int l = 0; l < 4; ++l) colours[l] = chunk.colour[places[l]];
         best.colour[v] = vld1q_u32(colours);
       }
-      best.e[v] = vshrq_n_s32(keys.key[v], kPlaceBits);
+      best.e[v] = vshrq_n_s32(keys[v], kPlaceBits);
     }
   }
 

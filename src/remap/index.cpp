@@ -15,7 +15,6 @@
 #endif
 
 #include <cstring>
-#include <new>
 #include <thread>
 
 namespace remap {
@@ -89,8 +88,7 @@ void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::
   // The halves of the parent, per component, that the cells wanted lie in.
   bool half[3][2] = {};
   for (int c = 0; c < 8; ++c) {
-    if (!wanted[c]) continue;
-    half[0][c >> 2] = half[1][c >> 1 & 1] = half[2][c & 1] = true;
+    if (wanted[c]) half[0][c >> 2] = half[1][c >> 1 & 1] = half[2][c & 1] = true;
   }
   // Per component, each candidate's less the parent's lowest value; then per
   // component and half of the parent, each candidate's smallest and largest
@@ -312,14 +310,11 @@ Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
   }
   const std::int32_t mask = (1 << level) - 1;
   std::unique_lock<std::mutex> lock(index.building, std::try_to_lock);
-  for (int spin = 0; !lock.owns_lock(); ++spin) {
-    if (spin == kSpins) {
-      lock.lock();
-    } else {
-      std::this_thread::yield();
-      lock.try_lock();
-    }
+  for (int spin = 0; !lock.owns_lock() && spin < kSpins; ++spin) {
+    std::this_thread::yield();
+    lock.try_lock();
   }
+  if (!lock.owns_lock()) lock.lock();
   return Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask, quads);
 }
 

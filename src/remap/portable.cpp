@@ -15,9 +15,7 @@ struct Portable {
   struct Pixels {
     std::int32_t red[kBlock], green[kBlock], blue[kBlock];  // 256·p'
   };
-  struct Keys {
-    std::int32_t key[kBlock];
-  };
+  using Keys = std::int32_t[kBlock];
   struct Best {
     std::int32_t e[kBlock];
     std::uint32_t colour[kBlock];
@@ -32,22 +30,22 @@ struct Portable {
   }
 
   static void Search(const Pixels& pixels, const Chunk& chunk, Keys& keys) {
-    for (int j = 0; j < kBlock; ++j) keys.key[j] = INT32_MAX;
+    for (int j = 0; j < kBlock; ++j) keys[j] = INT32_MAX;
     for (std::int32_t i = 0; i < chunk.count; ++i) {
       const Match m = chunk.match[i];
       const std::int32_t offset = chunk.offset[i];
       for (int j = 0; j < kBlock; ++j) {
         const std::int32_t key =
             offset + pixels.red[j] * m.red + pixels.green[j] * m.green + pixels.blue[j] * m.blue;
-        keys.key[j] = key < keys.key[j] ? key : keys.key[j];
+        keys[j] = key < keys[j] ? key : keys[j];
       }
     }
   }
 
   static void Lookup(const Keys& keys, const Chunk& chunk, Best& best) {
     for (int j = 0; j < kBlock; ++j) {
-      best.e[j] = keys.key[j] >> kPlaceBits;
-      best.colour[j] = chunk.colour[keys.key[j] & (kChunk - 1)];
+      best.e[j] = keys[j] >> kPlaceBits;
+      best.colour[j] = chunk.colour[keys[j] & (kChunk - 1)];
     }
   }
 

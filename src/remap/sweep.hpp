@@ -157,13 +157,11 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
   // read above.
   for (j = 0; j < pixels; ++j) {
     const auto count = static_cast<std::int32_t>(found[j] & kQuadCountMask);
-    std::uint32_t colour;
     // Neither unbuilt (0) nor without quads (kNoQuads), in one comparison.
-    if (static_cast<std::uint32_t>(count - 1) < kNoQuads - 1) {
-      colour = NearestInQuads(pool + (found[j] >> kQuadCountBits), count, rg[j], b[j]);
-    } else {
-      colour = NearestInCell(index, kLevel, cells[j], rg[j], b[j]);
-    }
+    const std::uint32_t colour =
+        static_cast<std::uint32_t>(count - 1) < kNoQuads - 1
+            ? NearestInQuads(pool + (found[j] >> kQuadCountBits), count, rg[j], b[j])
+            : NearestInCell(index, kLevel, cells[j], rg[j], b[j]);
     PutColour(bytes + 3 * j, colour, j + 1 < pixels);
   }
 }

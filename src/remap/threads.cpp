@@ -82,7 +82,9 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
 }
 
 void Pass::Decide(std::uint64_t pixels) {
-  if (!ways_) return;
+  // Where no index can help, or there is no room for the ways, every unit
+  // is searched in full.
+  if (!indexable_) return;
   for (; decided_ < units_; ++decided_) {
     // The sample: the pixels before the unit, or the first unit's first.
     const std::uint64_t end = decided_ == 0 ? head_ : decided_ * kUnitPixels;
@@ -94,18 +96,17 @@ void Pass::Decide(std::uint64_t pixels) {
                   static_cast<std::size_t>(3 * (to - from)));
     }
     if (end > pixels) return;
-    // The way asked for, or the cheapest for the sample.
-    Way way = static_cast<Way>(static_cast<int>(options_.search) - 1);
-    if (!indexable_ || (options_.search == SearchChoice::kCounted && samples == 0)) {
-      way = kFull;
-    } else if (options_.search == SearchChoice::kCounted) {
-      way = Choose(Count(all_, sample_, static_cast<int>(samples), pixelCount_), machine_, true);
-    }
-    // The index is made before any thread may search a unit that needs it.
+    // The cheapest for the sample, which is never empty, or the way asked for.
+    const auto way = static_cast<Way>(
+        options_.search == SearchChoice::kCounted
+            ? Choose(Count(all_, sample_, static_cast<int>(samples), pixelCount_), machine_, true)
+            : static_cast<int>(options_.search) - 1);
+    // The index is made before any thread may search a unit that needs it;
+    // without it, this unit and every later one is searched in full.
+    if (way != kFull && !indexed_) indexed_ = MakeIndex(all_, kPoolBytes, index_);
     if (way != kFull && !indexed_) {
-      indexed_ = MakeIndex(all_, kPoolBytes, index_);
-      indexable_ = indexed_;
-      if (!indexed_) way = kFull;
+      indexable_ = false;
+      return;
     }
     ways_[decided_] = static_cast<std::uint8_t>(way);
   }

@@ -20,9 +20,7 @@ struct Avx2 {
   struct Pixels {
     __m256i rg[kVectors], b[kVectors];
   };
-  struct Keys {
-    __m256i key[kVectors];
-  };
+  using Keys = __m256i[kVectors];
   struct Best {
     __m256i e[kVectors], colour[kVectors];
   };
@@ -64,19 +62,19 @@ struct Avx2 {
         key[v] = _mm256_min_epi32(key[v], k);
       }
     }
-    for (int v = 0; v < kVectors; ++v) keys.key[v] = key[v];
+    for (int v = 0; v < kVectors; ++v) keys[v] = key[v];
   }
 
   static void Lookup(const Keys& keys, const Chunk& chunk, Best& best) {
     const __m256i placeMask = _mm256_set1_epi32(kChunk - 1);
     for (int v = 0; v < kVectors; ++v) {
-      const __m256i place = _mm256_and_si256(keys.key[v], placeMask);
+      const __m256i place = _mm256_and_si256(keys[v], placeMask);
       best.colour[v] =
           chunk.count <= 8
               ? _mm256_permutevar8x32_epi32(
                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chunk.colour)), place)
               : _mm256_i32gather_epi32(reinterpret_cast<const int*>(chunk.colour), place, 4);
-      best.e[v] = _mm256_srai_epi32(keys.key[v], kPlaceBits);
+      best.e[v] = _mm256_srai_epi32(keys[v], kPlaceBits);
     }
   }
 

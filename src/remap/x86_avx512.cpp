@@ -27,9 +27,7 @@ struct Avx512 {
   struct Pixels {
     __m512i rg[kVectors], b[kVectors];
   };
-  struct Keys {
-    __m512i key[kVectors];
-  };
+  using Keys = __m512i[kVectors];
   struct Best {
     __m512i e[kVectors], colour[kVectors];
   };
@@ -67,20 +65,20 @@ struct Avx512 {
         key[v] = _mm512_min_epi32(key[v], k);
       }
     }
-    for (int v = 0; v < kVectors; ++v) keys.key[v] = key[v];
+    for (int v = 0; v < kVectors; ++v) keys[v] = key[v];
   }
 
   static void Lookup(const Keys& keys, const Chunk& chunk, Best& best) {
     const __m512i placeMask = _mm512_set1_epi32(kChunk - 1);
     const __m512i* table = reinterpret_cast<const __m512i*>(chunk.colour);
     for (int v = 0; v < kVectors; ++v) {
-      const __m512i place = _mm512_and_si512(keys.key[v], placeMask);
+      const __m512i place = _mm512_and_si512(keys[v], placeMask);
       best.colour[v] =
           chunk.count <= 16   ? _mm512_permutexvar_epi32(place, _mm512_loadu_si512(table))
           : chunk.count <= 32 ? _mm512_permutex2var_epi32(_mm512_loadu_si512(table), place,
                                                           _mm512_loadu_si512(table + 1))
                               : _mm512_i32gather_epi32(place, chunk.colour, 4);
-      best.e[v] = _mm512_srai_epi32(keys.key[v], kPlaceBits);
+      best.e[v] = _mm512_srai_epi32(keys[v], kPlaceBits);
     }
   }
 
