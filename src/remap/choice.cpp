@@ -44,22 +44,23 @@ constexpr double kLargeCells = 4096, kSmallCells = 32768;
 constexpr double kRemembered = 1 << kRememberedBits;
 
 // The search of each pixel in cells of `candidates`, whose parents have
-// `parent`, of which a unit reaches `reached` of the level's `cells`.
-double EachPixel(double candidates, double parent, double reached, double cells,
+// `parent`, of which a unit reaches `reached` of the level's `cells`, and
+// pixels near one another `near`.
+double EachPixel(double candidates, double parent, double reached, double near, double cells,
                  const Counts& counts, const Machine& machine) {
   const double lines = candidates / kQuad + 0.5;
   const double pixels = static_cast<double>(counts.pixels);
-  const double held = reached * lines * 64;
-  const double level2 = static_cast<double>(machine.level2);
-  double memory = 0;
-  if (held > static_cast<double>(machine.level3)) {
-    memory = 40 * lines;
-  } else if (held > level2) {
-    memory = std::min(3 * (held / level2 - 1), 24.0) * lines;
-  }
-  // A block's cells are fetched together: the fewer its pixels, the less of
-  // each wait the others hide.
-  memory *= std::min(16.0 / machine.lanes, 4.0);
+  // The share of cells that the caches do not hold, where those near one
+  // another outgrow them: a cell's first line waits on memory, and the next
+  // ones, which follow it, less. A block's cells are fetched together: the
+  // fewer its pixels, the less of each wait the others hide.
+  const double held = std::min(reached, near) * lines * 64;
+  const auto missed = [held](std::size_t cache) {
+    return std::max(0.0, 1 - static_cast<double>(cache) / held);
+  };
+  const double memory =
+      (missed(machine.level2) * (30 + 5 * (lines - 1)) + missed(machine.level3) * 100 * lines) *
+      std::min(16.0 / machine.lanes, 4.0);
   // The cells the whole picture reaches, and the share of them beyond the
   // quads' pool, which are searched one signature at a time.
   const double units = std::ceil(pixels / static_cast<double>(kUnitPixels));
@@ -101,15 +102,17 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
   const double smallReached =
       std::min(kSmallCells, counts.smallCells + counts.lone * (sampled - 1));
   const double largeReached = std::min(kLargeCells, smallReached);
+  const double spread = counts.spread;
   switch (way) {
     case kFull:
       return 4 * n / lanes + 8 + 64 / lanes;
     case kBlockUnion:
-      return 4 * together / lanes + 8 + 64 / lanes + together / 8 + 4;
+      return 4 * together / lanes + 8 + 64 / lanes + together / 16;
     case kEachPixelLargeCells:
-      return EachPixel(large, 2 * large, largeReached, kLargeCells, counts, machine);
+      return EachPixel(large, 2 * large, largeReached, std::max(spread / 8, 1.0), kLargeCells,
+                       counts, machine);
     case kEachPixelSmallCells:
-      return EachPixel(small, large, smallReached, kSmallCells, counts, machine);
+      return EachPixel(small, large, smallReached, spread, kSmallCells, counts, machine);
     case kRemembering: {
       const double alike = counts.pairs / (samples * (samples - 1) / 2);
       const double misses = std::exp(-alike * kRemembered);
@@ -299,11 +302,18 @@ Counts Count(const Signatures& signatures, const std::uint8_t* sample, int sampl
   counts.large = (counts.large + 2) / 4;
   counts.small = (counts.small + 2) / 4;
   std::uint32_t colours[kSamplePixels], small[kSamplePixels];
+  int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   for (int j = 0; j < samplePixels; ++j) {
     const std::uint8_t* p = sample + 3 * j;
     colours[j] = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
     small[j] = static_cast<std::uint32_t>(CellOf(p, kFinest));
+    for (int c = 0; c < 3; ++c) {
+      low[c] = std::min<int>(low[c], p[c]);
+      high[c] = std::max<int>(high[c], p[c]);
+    }
   }
+  counts.spread = 1;
+  for (int c = 0; c < 3; ++c) counts.spread *= (high[c] >> 3) - (low[c] >> 3) + 1;
   std::int32_t distinct = 0;
   Distinct(colours, samplePixels, distinct, nullptr, &counts.pairs);
   Distinct(small, samplePixels, counts.smallCells, &counts.lone, nullptr);

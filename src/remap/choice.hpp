@@ -40,6 +40,7 @@ struct Counts {
   std::int32_t pairs;       // pairs of sampled pixels of one colour
   std::int32_t smallCells;  // cells of 8 the sample reaches
   std::int32_t lone;        // cells of 8 only one sampled pixel reaches
+  std::int32_t spread;      // cells of 8 in the box of the sampled colours
 };
 
 // What a pixel costs each way, in vector instructions, building its share
