@@ -2,29 +2,37 @@
 // vector instructions, from the counts of a unit and the machine; the
 // cheapest wins. With N signatures, V lanes a kernel instruction, Q
 // candidates a step of the search of each pixel, U the candidates of a
-// block's union and C those of a pixel's cell:
+// block's union, C those of a pixel's cell and s = C/Q its steps:
 //
-//   way                 a pixel costs                            wins
-//   full                4N/V + 12                                few signatures; small pictures
-//   block union         4U/V + U/8 + 12                          flat and smooth areas (U << N)
-//   each pixel, 16      40 + 16C/Q + memory + building           texture at middling N
-//   each pixel, 8       40 + 16C/Q + memory + building           texture and noise at large N
-//   remembering         25 + misses·(each pixel, 8 + 20)         few colours met again and again
+//   way             a pixel costs                                   wins
+//   full            4N/V + 8 + 64/V                                 few signatures; small pictures
+//   block union     4U/V + 8 + 64/V + U/16                          flat and smooth areas (U << N)
+//   each pixel, 16  22 + 16(s + ½) + 20·min(s/2, 1) + memory + building
+//                                                                   texture at middling N
+//   each pixel, 8   the same, in cells of 8                         texture and noise at large N
+//   remembering     27 + misses·(each pixel, 8 + 20)                few colours met again and again
 //
-// A block searches its candidates as the full search does its signatures,
-// and builds a union where its cells differ from the last block's. A pixel
-// searched in its cell waits on two loads, one depending on the other, and
-// takes Q candidates a step. Memory: a cell's quads are a cache line each;
-// where the cells a unit reaches hold more than the level 2 cache, each line
-// costs 4 more, more than level 3, 16. Cells beyond the quads' pool are
-// searched one signature at a time, and those beyond the lists' pool against
-// an ancestor's list, as long as every signature. Building: a cell costs
-// about 1000 + 19x + x²/11 with x = 3 candidates of its parent + 2 of its
-// own, the last term for what outgrows the caches, and cells come in
-// families of eight; a picture shares what the cells it reaches cost among
-// its pixels, so a small one keeps to the full search unless its cells pay
-// for themselves. Misses: the share of pixels whose colour the last 16,384
-// have not held, from how often the sampled colours repeat.
+// A block searches its union's candidates as the full search does every
+// signature, and joins their lists where its cells differ from the last
+// block's. A pixel searched in its cell waits on two loads, one depending on
+// the other, takes Q candidates a step, and where cells take more than one
+// step, ends its loop on a branch that the next pixel's cell may take the
+// other way. Memory: of the cells that pixels near one another reach (the
+// box of the sampled colours), the share the level 2 cache cannot hold
+// waits 30 for its first line and 5 for each further one, and the share
+// level 3 cannot hold 100 a line, times 16/V: a kernel's block of fewer
+// pixels fetches fewer cells together and hides less of each wait. Cells
+// beyond the quads' pool are searched one signature at a time, and those
+// beyond the lists' pool against an ancestor's list, as long as every
+// signature. Building: a cell costs about 1000 + 19x + x²/11 with x = 3
+// candidates of its parent + 2 of its own, the last term for what outgrows
+// the caches, and cells come in families of eight; a picture shares what the
+// cells it reaches cost among its pixels, so a small one keeps to the full
+// search unless its cells pay for themselves. Misses: the share of pixels
+// whose colour the last 16,384 have not held, from how often the sampled
+// colours repeat. The constants are what timing each way alone gave on one
+// processor (bench/remap_bench.cpp --ways); the counts, lanes and caches
+// are the machine's own.
 #include "remap/choice.hpp"
 
 #if defined(__SSE2__)
