@@ -6,27 +6,24 @@
 //
 //   way             a pixel costs                                   wins
 //   full            4N/V + 8 + 64/V                                 few signatures; small pictures
-//   block union     4U/V + 8 + 64/V + U/16                          flat and smooth areas (U << N)
+//   block union     4U/V + 8 + 160/V + U/16                         flat and smooth areas (U << N)
 //   each pixel, 16  22 + 16(s + ½) + 20·min(s/2, 1) + memory + building
 //                                                                   texture at middling N
 //   each pixel, 8   the same, in cells of 8                         texture and noise at large N
 //   remembering     27 + misses·(each pixel, 8 + 20)                few colours met again and again
 //
 // A block searches its union's candidates as the full search does every
-// signature, and joins their lists where its cells differ from the last
-// block's. A pixel searched in its cell waits on two loads, one depending on
-// the other, takes Q candidates a step, and where cells take more than one
-// step, ends its loop on a branch that the next pixel's cell may take the
-// other way. Memory: of the cells that pixels near one another reach (the
-// box of the sampled colours), the share the level 2 cache cannot hold
-// waits 30 for its first line and 5 for each further one, and the share
-// level 3 cannot hold 100 a line, times 16/V: a kernel's block of fewer
-// pixels fetches fewer cells together and hides less of each wait. Cells
-// beyond the quads' pool are searched one signature at a time, and those
-// beyond the lists' pool against an ancestor's list, as long as every
-// signature. Building: a cell costs about 1000 + 19x + x²/11 with x = 3
-// candidates of its parent + 2 of its own, the last term for what outgrows
-// the caches, and cells come in families of eight; a picture shares what the
+// signature, after finding the box of its colours, and joins their lists
+// where its cells differ from the last block's. A pixel searched in its cell waits on two loads,
+// one depending on the other, takes Q candidates a step, and where cells take more than one step,
+// ends its loop on a branch that the next pixel's cell may take the other way. Memory: of the cells
+// that pixels near one another reach (the box of the sampled colours), the share the level 2 cache
+// cannot hold waits 30 for its first line and 5 for each further one, and the share level 3 cannot
+// hold 100 a line, times 16/V: a kernel's block of fewer pixels fetches fewer cells together and
+// hides less of each wait. Cells beyond the quads' pool are searched one signature at a time, and
+// those beyond the lists' pool against an ancestor's list, as long as every signature. Building: a
+// cell costs about 1000 + 19x + x²/11 with x = 3 candidates of its parent + 2 of its own, the last
+// term for what outgrows the caches, and cells come in families of eight; a picture shares what the
 // cells it reaches cost among its pixels, so a small one keeps to the full
 // search unless its cells pay for themselves. Misses: the share of pixels
 // whose colour the last 16,384 have not held, from how often the sampled
@@ -115,7 +112,7 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
     case kFull:
       return 4 * n / lanes + 8 + 64 / lanes;
     case kBlockUnion:
-      return 4 * together / lanes + 8 + 64 / lanes + together / 16;
+      return 4 * together / lanes + 8 + 160 / lanes + together / 16;
     case kEachPixelLargeCells:
       return EachPixel(large, 2 * large, largeReached, std::max(spread / 8, 1.0), kLargeCells,
                        counts, machine);
