@@ -14,22 +14,25 @@
 //
 // A block searches its union's candidates as the full search does every
 // signature, after finding the box of its colours, and joins their lists
-// where its cells differ from the last block's. A pixel searched in its cell waits on two loads,
-// one depending on the other, takes Q candidates a step, and where cells take more than one step,
-// ends its loop on a branch that the next pixel's cell may take the other way. Memory: of the cells
-// that pixels near one another reach (the box of the sampled colours), the share the level 2 cache
-// cannot hold waits 30 for its first line and 5 for each further one, and the share level 3 cannot
-// hold 100 a line, times 16/V: a kernel's block of fewer pixels fetches fewer cells together and
-// hides less of each wait. Cells beyond the quads' pool are searched one signature at a time, and
-// those beyond the lists' pool against an ancestor's list, as long as every signature. Building: a
-// cell costs about 1000 + 19x + x²/11 with x = 3 candidates of its parent + 2 of its own, the last
-// term for what outgrows the caches, and cells come in families of eight; a picture shares what the
-// cells it reaches cost among its pixels, so a small one keeps to the full
-// search unless its cells pay for themselves. Misses: the share of pixels
-// whose colour the last 16,384 have not held, from how often the sampled
-// colours repeat. The constants are what timing each way alone gave on one
-// processor (bench/remap_bench.cpp --ways); the counts, lanes and caches
-// are the machine's own.
+// where its cells differ from the last block's. A pixel searched in its cell
+// waits on two loads, one depending on the other, takes Q candidates a step,
+// and where cells take more than one step, ends its loop on a branch that
+// the next pixel's cell may take the other way. Memory: of the cells that
+// pixels near one another reach (the box of the sampled colours), the share
+// the level 2 cache cannot hold waits 30 for its first line and 5 for each
+// further one, and the share level 3 cannot hold 100 a line, times 16/V: a
+// kernel's block of fewer pixels fetches fewer cells together and hides less
+// of each wait. Cells beyond the quads' pool are searched one signature at a
+// time, and those beyond the lists' pool against an ancestor's list, as long
+// as every signature. Building: a cell costs about 1000 + 19x + x²/11
+// with x = 3 candidates of its parent + 2 of its own, the last term for what
+// outgrows the caches, and cells come in families of eight; a picture shares
+// what the cells it reaches cost among its pixels, so a small one keeps to
+// the full search unless its cells pay for themselves. Misses: the share of
+// pixels whose colour the last 16,384 have not held, from how often the
+// sampled colours repeat. The constants are what timing each way alone gave
+// on one processor (bench/remap_bench.cpp --ways); the counts, lanes and
+// caches are the machine's own.
 #include "remap/choice.hpp"
 
 #if defined(__SSE2__)
