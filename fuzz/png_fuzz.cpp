@@ -1,9 +1,6 @@
 // Any bytes through ReadPng. A failure must write exactly one message line
 // and leave nothing behind; a picture it accepts must come back with the same
 // pixels and transparency from WritePng and a second read.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +11,6 @@
 #include "stderr_capture.hpp"
 
 namespace {
-
-std::FILE* OpenBytes(const std::uint8_t* data, std::size_t size) {
-  const int file = memfd_create("image", 0);
-  FUZZ_CHECK(file >= 0);
-  FUZZ_CHECK(write(file, data, size) == static_cast<ssize_t>(size));
-  FUZZ_CHECK(lseek(file, 0, SEEK_SET) == 0);
-  return fdopen(file, "rb");
-}
 
 // Small enough that no input makes a run allocate much, large enough for
 // every Adam7 pass and palette depth.

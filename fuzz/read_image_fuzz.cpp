@@ -1,9 +1,6 @@
 // Any bytes through ReadImage. A failure must write exactly one message line;
 // an image it accepts must come back unchanged from WriteImage and a second
 // read.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,20 +9,6 @@
 #include "fuzz_check.hpp"
 #include "image/ppm_image.hpp"
 #include "stderr_capture.hpp"
-
-namespace {
-
-// The bytes as a regular file, as a user's image would be: the reader may
-// then compare the header with the file's size before it allocates.
-std::FILE* OpenBytes(const std::uint8_t* data, std::size_t size) {
-  const int file = memfd_create("image", 0);
-  FUZZ_CHECK(file >= 0);
-  FUZZ_CHECK(write(file, data, size) == static_cast<ssize_t>(size));
-  FUZZ_CHECK(lseek(file, 0, SEEK_SET) == 0);
-  return fdopen(file, "rb");
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::FILE* input = OpenBytes(data, size);

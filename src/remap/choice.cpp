@@ -269,11 +269,11 @@ std::int32_t CandidatesOfBlock(const Colours& all, const std::uint8_t* bytes, in
   return CandidatesOfBox(all, low, high);
 }
 
-// How many distinct values `values` holds, and how many of them once only.
-void Distinct(std::uint32_t* values, int count, std::int32_t& distinct, std::int32_t* once,
-              std::int32_t* pairs) {
+// How many distinct values `values` holds (which it sorts); with `once`,
+// how many of them it holds once only, with `pairs`, its pairs of equal values.
+std::int32_t Distinct(std::uint32_t* values, int count, std::int32_t* once, std::int32_t* pairs) {
   std::sort(values, values + count);
-  distinct = 0;
+  std::int32_t distinct = 0;
   for (int j = 0; j < count;) {
     int k = j + 1;
     while (k < count && values[k] == values[j]) ++k;
@@ -282,6 +282,7 @@ void Distinct(std::uint32_t* values, int count, std::int32_t& distinct, std::int
     if (pairs != nullptr) *pairs += (k - j) * (k - j - 1) / 2;
     j = k;
   }
+  return distinct;
 }
 
 }  // namespace
@@ -322,9 +323,8 @@ Counts Count(const Signatures& signatures, const std::uint8_t* sample, int sampl
   }
   counts.spread = 1;
   for (int c = 0; c < 3; ++c) counts.spread *= (high[c] >> 3) - (low[c] >> 3) + 1;
-  std::int32_t distinct = 0;
-  Distinct(colours, samplePixels, distinct, nullptr, &counts.pairs);
-  Distinct(small, samplePixels, counts.smallCells, &counts.lone, nullptr);
+  Distinct(colours, samplePixels, nullptr, &counts.pairs);
+  counts.smallCells = Distinct(small, samplePixels, &counts.lone, nullptr);
   return counts;
 }
 
