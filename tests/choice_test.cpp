@@ -40,42 +40,42 @@ struct Row {
   Way way;
 };
 const Row kRows[] = {
-    // name  N, pixels, U, C16, C8, samples, pairs, cells of 8, lone, spread
-    {"one signature", {1, kLarge, 1, 1, 1, 256, 0, 1, 0, 1}, kMachine, remap::kFull},
-    {"noise, 64", {64, kLarge, 64, 3, 2, 256, 0, 255, 254, 32768}, kMachine, remap::kFull},
-    {"fine texture, 64", {64, kLarge, 64, 4, 2, 256, 0, 238, 222, 2940}, kMachine, remap::kFull},
-    {"smooth, 64, AVX2", {64, kLarge, 27, 5, 4, 256, 1588, 8, 0, 36}, kAvx2, remap::kRemembering},
-    {"smooth, 256, AVX2", {256, kLarge, 68, 9, 4, 256, 1588, 8, 0, 36}, kAvx2, remap::kRemembering},
+    // name  N, pixels, U, C16, C8, samples, recent, missed, cells of 8, lone, spread
+    {"one signature", {1, kLarge, 1, 1, 1, 256, 4096, 0, 1, 0, 1}, kMachine, remap::kFull},
+    {"noise, 64", {64, kLarge, 64, 3, 2, 256, 4096, 4091, 255, 254, 32768}, kMachine, remap::kFull},
+    {"fine texture, 64", {64, kLarge, 64, 4, 2, 256, 4096, 4038, 238, 222, 2940}, kMachine, remap::kFull},
+    {"smooth, 64, AVX2", {64, kLarge, 27, 5, 4, 256, 4096, 0, 8, 0, 36}, kAvx2, remap::kRemembering},
+    {"smooth, 256, AVX2", {256, kLarge, 68, 9, 4, 256, 4096, 0, 8, 0, 36}, kAvx2, remap::kRemembering},
     {"fine texture, 256",
-     {256, kLarge, 256, 7, 3, 256, 0, 238, 222, 2940},
+     {256, kLarge, 256, 7, 3, 256, 4096, 4038, 238, 222, 2940},
      kMachine,
      remap::kEachPixelSmallCells},
     {"smooth, 4096",
-     {4096, kLarge, 676, 41, 7, 256, 1588, 8, 0, 36},
+     {4096, kLarge, 676, 41, 7, 256, 4096, 0, 8, 0, 36},
      kMachine,
      remap::kRemembering},
     {"smooth, 4096, AVX2",
-     {4096, kLarge, 676, 41, 7, 256, 1588, 8, 0, 36},
+     {4096, kLarge, 676, 41, 7, 256, 4096, 0, 8, 0, 36},
      kAvx2,
      remap::kRemembering},
     {"fine texture, 4096",
-     {4096, kLarge, 4096, 36, 8, 256, 0, 238, 222, 2940},
+     {4096, kLarge, 4096, 36, 8, 256, 4096, 4038, 238, 222, 2940},
      kMachine,
      remap::kEachPixelSmallCells},
     {"fine texture, 4096, AVX2",
-     {4096, kLarge, 4096, 36, 8, 256, 0, 238, 222, 2940},
+     {4096, kLarge, 4096, 36, 8, 256, 4096, 4038, 238, 222, 2940},
      kAvx2,
      remap::kEachPixelSmallCells},
     {"noise 64 x 64, 4096",
-     {4096, 64 * 64, 4096, 27, 8, 256, 0, 255, 254, 32768},
+     {4096, 64 * 64, 4096, 27, 8, 256, 256, 256, 255, 254, 32768},
      kMachine,
      remap::kFull},
     {"noise 128 x 128, 4096, AVX2",
-     {4096, 128 * 128, 4096, 28, 7, 256, 0, 252, 248, 32768},
+     {4096, 128 * 128, 4096, 28, 7, 256, 256, 256, 252, 248, 32768},
      kAvx2,
      remap::kFull},
     {"noise 64 x 64, 100,000",
-     {99682, 64 * 64, 99682, 381, 61, 256, 0, 255, 254, 32768},
+     {99682, 64 * 64, 99682, 381, 61, 256, 256, 256, 255, 254, 32768},
      kMachine,
      remap::kFull},
 };
@@ -93,7 +93,7 @@ TEST(Choose, TakesTheWayThatIsClearlyCheapest) {
 // signatures there are; a large one with thousands is not.
 TEST(Choose, SmallPicturesKeepToTheFullSearch) {
   for (const std::int32_t n : {256, 4096, 100000}) {
-    remap::Counts counts = {n, 64 * 64, n, n / 100 + 2, n / 400 + 2, 256, 0, 256, 256, 32768};
+    remap::Counts counts = {n, 64 * 64, n, n / 100 + 2, n / 400 + 2, 256, 256, 256, 256, 256, 32768};
     EXPECT_EQ(remap::Choose(counts, kMachine, true), remap::kFull) << n;
     counts.pixels = kLarge;
     if (n == 4096) {

@@ -29,15 +29,11 @@
 // outgrows the caches, and cells come in families of eight; a picture shares
 // what the cells it reaches cost among its pixels, so a small one keeps to
 // the full search unless its cells pay for themselves. Misses: the share of
-// pixels whose colour the last 16,384 have not held, from how often the
-// sampled colours repeat. The constants are what timing each way alone gave
+// pixels whose colour a thread's remembered colours lack, as they lacked
+// those of the pixels before the unit. The constants are what timing each way alone gave
 // on one processor (bench/remap_bench.cpp --ways); the counts, lanes and
 // caches are the machine's own.
 #include "remap/choice.hpp"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <algorithm>
 #include <cmath>
@@ -49,7 +45,6 @@ namespace remap {
 namespace {
 
 constexpr double kLargeCells = 4096, kSmallCells = 32768;
-constexpr double kRemembered = 1 << kRememberedBits;
 
 // The search of each pixel in cells of `candidates`, whose parents have
 // `parent`, of which a unit reaches `reached` of the level's `cells`, and
@@ -122,8 +117,7 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
     case kEachPixelSmallCells:
       return EachPixel(small, large, smallReached, spread, kSmallCells, counts, machine);
     case kRemembering: {
-      const double alike = counts.pairs / (samples * (samples - 1) / 2);
-      const double misses = std::exp(-alike * kRemembered);
+      const double misses = static_cast<double>(counts.missed) / std::max(counts.recent, 1);
       return 27 + misses * (Cost(kEachPixelSmallCells, counts, machine) + 20);
     }
     case kWays:
@@ -147,108 +141,34 @@ Way Choose(const Counts& counts, const Machine& machine, bool indexed) {
 
 namespace {
 
-// Signatures' match colours, a component an array.
-struct Colours {
-  const std::int32_t* component[3];
-  std::int32_t count;
-};
-
-// How many of `colours` can be nearest to a colour in the box from `low` to
-// `high` (inclusive, per component): those no farther from it than the
-// least farthest distance any has to it, which a cell of that box keeps.
-// With `kept`, their components are written there, a component an array.
-std::int32_t CandidatesOfBox(const Colours& colours, const std::int32_t* low,
-                             const std::int32_t* high, std::int32_t* const* kept = nullptr) {
-  const std::int32_t* const* component = colours.component;
-  const std::int32_t n = colours.count;
-  // Squared distances are below 2^18, exact in a float.
-  const auto distance = [&](std::int32_t i, bool farthest) {
-    float sum = 0;
-    for (int c = 0; c < 3; ++c) {
-      const std::int32_t v = component[c][i];
-      const auto d = static_cast<float>(farthest ? std::max(v - low[c], high[c] - v)
-                                                 : std::max({low[c] - v, v - high[c], 0}));
-      sum += d * d;
-    }
-    return sum;
-  };
-  std::int32_t count = 0;
-  const auto keep = [&](std::int32_t i) {
-    for (int c = 0; kept != nullptr && c < 3; ++c) kept[c][count] = component[c][i];
-    ++count;
-  };
-  float bound = 1e9f;
-  std::int32_t i = 0;
-#if defined(__SSE2__)
-  // Four signatures at a time.
-  __m128 lo[3], hi[3];
-  for (int c = 0; c < 3; ++c) {
-    lo[c] = _mm_set1_ps(static_cast<float>(low[c]));
-    hi[c] = _mm_set1_ps(static_cast<float>(high[c]));
-  }
-  const auto load = [&](int c, std::int32_t at) {
-    return _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(component[c] + at)));
-  };
-  __m128 least = _mm_set1_ps(bound);
-  for (; i + 4 <= n; i += 4) {
-    __m128 sum = _mm_setzero_ps();
-    for (int c = 0; c < 3; ++c) {
-      const __m128 v = load(c, i);
-      const __m128 far = _mm_max_ps(_mm_sub_ps(v, lo[c]), _mm_sub_ps(hi[c], v));
-      sum = _mm_add_ps(sum, _mm_mul_ps(far, far));
-    }
-    least = _mm_min_ps(least, sum);
-  }
-  alignas(16) float lanes[4];
-  _mm_store_ps(lanes, least);
-  bound = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
-#endif
-  for (std::int32_t k = i; k < n; ++k) bound = std::min(bound, distance(k, true));
-  std::int32_t k = 0;
-#if defined(__SSE2__)
-  const __m128 within = _mm_set1_ps(bound);
-  for (; k + 4 <= n; k += 4) {
-    __m128 sum = _mm_setzero_ps();
-    for (int c = 0; c < 3; ++c) {
-      const __m128 v = load(c, k);
-      const __m128 near =
-          _mm_max_ps(_mm_max_ps(_mm_sub_ps(lo[c], v), _mm_sub_ps(v, hi[c])), _mm_setzero_ps());
-      sum = _mm_add_ps(sum, _mm_mul_ps(near, near));
-    }
-    for (auto in = static_cast<unsigned>(_mm_movemask_ps(_mm_cmple_ps(sum, within))); in != 0;
-         in &= in - 1) {
-      keep(k + __builtin_ctz(in));
-    }
-  }
-#endif
-  for (; k < n; ++k) {
-    if (distance(k, false) <= bound) keep(k);
-  }
-  return count;
-}
-
 // The candidates of the cells of the two finest levels that hold the colour
 // at `rgb`: those of 16 a side among all, then those of 8 among them, with
-// room for three times as many as all hold in `kept`.
-void CandidatesOfCells(const Colours& all, const std::uint8_t* rgb, std::int32_t* kept,
+// room for four times as many as all hold in `kept`.
+void CandidatesOfCells(const Signatures& all, const std::uint8_t* rgb, std::int32_t* kept,
                        std::int32_t& large, std::int32_t& small) {
-  std::int32_t* const into[3] = {kept, kept + all.count, kept + 2 * all.count};
-  const auto cell = [&](const Colours& among, int level, std::int32_t* const* out) {
+  const std::int32_t* const every[3] = {all.red, all.green, all.blue};
+  const auto n = static_cast<std::size_t>(all.count);
+  const auto cell = [&](const std::int32_t* const* among, std::int32_t count, int level,
+                        std::int32_t* out) {
     const int shift = 8 - level;
     std::int32_t low[3], high[3];
     for (int c = 0; c < 3; ++c) {
       low[c] = rgb[c] >> shift << shift;
       high[c] = low[c] + (1 << shift) - 1;
     }
-    return CandidatesOfBox(among, low, high, out);
+    return NearestToBox(among, count, low, high, out);
   };
-  large = cell(all, kCoarse, into);
-  small = cell({{into[0], into[1], into[2]}, large}, kFinest, nullptr);
+  large = cell(every, all.count, kCoarse, kept);
+  std::int32_t* const into[3] = {kept + n, kept + 2 * n, kept + 3 * n};
+  for (std::int32_t k = 0; k < large; ++k) {
+    for (int c = 0; c < 3; ++c) into[c][k] = every[c][kept[k]];
+  }
+  small = cell(into, large, kFinest, nullptr);
 }
 
 // The union a block of `pixels` at `bytes` would search: the box of the
 // cells, of the finest level at which its colours span at most two a side.
-std::int32_t CandidatesOfBlock(const Colours& all, const std::uint8_t* bytes, int pixels) {
+std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes, int pixels) {
   std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   for (int j = 0; j < 3 * pixels; ++j) {
     low[j % 3] = std::min<std::int32_t>(low[j % 3], bytes[j]);
@@ -266,20 +186,20 @@ std::int32_t CandidatesOfBlock(const Colours& all, const std::uint8_t* bytes, in
     low[c] = low[c] >> shift << shift;
     high[c] = (((high[c] >> shift) + 1) << shift) - 1;
   }
-  return CandidatesOfBox(all, low, high);
+  const std::int32_t* const every[3] = {all.red, all.green, all.blue};
+  return NearestToBox(every, all.count, low, high, nullptr);
 }
 
-// How many distinct values `values` holds (which it sorts); with `once`,
-// how many of them it holds once only, with `pairs`, its pairs of equal values.
-std::int32_t Distinct(std::uint32_t* values, int count, std::int32_t* once, std::int32_t* pairs) {
+// How many distinct values `values` holds (which it sorts), and in `once`,
+// how many of them it holds once only.
+std::int32_t Distinct(std::uint32_t* values, int count, std::int32_t& once) {
   std::sort(values, values + count);
   std::int32_t distinct = 0;
   for (int j = 0; j < count;) {
     int k = j + 1;
     while (k < count && values[k] == values[j]) ++k;
     ++distinct;
-    if (once != nullptr && k - j == 1) ++*once;
-    if (pairs != nullptr) *pairs += (k - j) * (k - j - 1) / 2;
+    if (k - j == 1) ++once;
     j = k;
   }
   return distinct;
@@ -287,9 +207,8 @@ std::int32_t Distinct(std::uint32_t* values, int count, std::int32_t* once, std:
 
 }  // namespace
 
-Counts Count(const Signatures& signatures, const std::uint8_t* sample, int samplePixels,
+Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels,
              std::uint64_t pixels) {
-  const Colours all = {{signatures.red, signatures.green, signatures.blue}, signatures.count};
   Counts counts{};
   counts.signatures = all.count;
   counts.pixels = pixels;
@@ -300,7 +219,7 @@ Counts Count(const Signatures& signatures, const std::uint8_t* sample, int sampl
   counts.together = (CandidatesOfBlock(all, sample, block) +
                      CandidatesOfBlock(all, sample + 3 * (samplePixels - block), block)) /
                     2;
-  std::vector<std::int32_t> kept(3 * static_cast<std::size_t>(all.count));
+  std::vector<std::int32_t> kept(4 * static_cast<std::size_t>(all.count));
   for (int k = 0; k < 4; ++k) {
     std::int32_t large = 0, small = 0;
     CandidatesOfCells(all, sample + 3 * ((2 * k + 1) * samplePixels / 8), kept.data(), large,
@@ -310,11 +229,10 @@ Counts Count(const Signatures& signatures, const std::uint8_t* sample, int sampl
   }
   counts.large = (counts.large + 2) / 4;
   counts.small = (counts.small + 2) / 4;
-  std::uint32_t colours[kSamplePixels], small[kSamplePixels];
+  std::uint32_t small[kSamplePixels];
   int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   for (int j = 0; j < samplePixels; ++j) {
     const std::uint8_t* p = sample + 3 * j;
-    colours[j] = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
     small[j] = static_cast<std::uint32_t>(CellOf(p, kFinest));
     for (int c = 0; c < 3; ++c) {
       low[c] = std::min<int>(low[c], p[c]);
@@ -323,8 +241,7 @@ Counts Count(const Signatures& signatures, const std::uint8_t* sample, int sampl
   }
   counts.spread = 1;
   for (int c = 0; c < 3; ++c) counts.spread *= (high[c] >> 3) - (low[c] >> 3) + 1;
-  Distinct(colours, samplePixels, nullptr, &counts.pairs);
-  counts.smallCells = Distinct(small, samplePixels, &counts.lone, nullptr);
+  counts.smallCells = Distinct(small, samplePixels, counts.lone);
   return counts;
 }
 

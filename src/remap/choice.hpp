@@ -21,6 +21,11 @@ enum Way { kFull, kBlockUnion, kEachPixelLargeCells, kEachPixelSmallCells, kReme
 // sample costs about what searching a thousand of its pixels in full does.
 constexpr std::uint64_t kUnitPixels = std::uint64_t{1} << 20;
 constexpr int kSamplePixels = 256;
+// And from the kRecentPixels pixels before it (the first unit's sample),
+// met in order as a thread's remembered colours meet them: how many of the
+// last kRecentCounted of them those would lack.
+constexpr std::uint64_t kRecentPixels = std::uint64_t{1} << 14;
+constexpr std::uint64_t kRecentCounted = std::uint64_t{1} << 12;
 
 // What decides, besides the counts: the kernel's lanes and the caches.
 struct Machine {
@@ -37,7 +42,8 @@ struct Counts {
   std::int32_t large;       // candidates of a sampled colour's cell of 16, a mean of four
   std::int32_t small;       // and of its cell of 8
   std::int32_t samples;     // pixels sampled, at most kSamplePixels
-  std::int32_t pairs;       // pairs of sampled pixels of one colour
+  std::int32_t recent;      // pixels before the unit met as remembered colours,
+  std::int32_t missed;      // and how many of them those lacked
   std::int32_t smallCells;  // cells of 8 the sample reaches
   std::int32_t lone;        // cells of 8 only one sampled pixel reaches
   std::int32_t spread;      // cells of 8 in the box of the sampled colours
@@ -50,7 +56,7 @@ double Cost(Way way, const Counts& counts, const Machine& machine);
 Way Choose(const Counts& counts, const Machine& machine, bool indexed);
 
 // The counts of `samplePixels` pixels at `sample` (at most kSamplePixels)
-// against `all`, for a picture of `pixels`.
+// against `all`, for a picture of `pixels`; all but `recent` and `missed`.
 Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels,
              std::uint64_t pixels);
 

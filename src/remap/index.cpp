@@ -14,6 +14,8 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -24,118 +26,41 @@ namespace {
 // cells takes microseconds, and being woken can take far longer.
 constexpr int kSpins = 1000;
 
-// Writes to `kept`, in order, the places of those of `count` candidates
-// whose squared distance to a cell, the sum of `inR`, `inG` and `inB`, is
-// at most `bound`; returns how many. Four candidates are taken at a time:
-// which of them stay makes one number, and all four slots from the next
-// free one are written with the places a table gives for it, so that no
-// branch waits on a comparison. Writes no further than `count` slots.
-std::int32_t Kept(const std::int32_t* place, const std::int32_t* inR, const std::int32_t* inG,
-                  const std::int32_t* inB, std::int32_t count, std::int32_t bound,
-                  std::int32_t* kept) {
-  // Per set of those that stay (a bit each): where each stays from; and,
-  // four bits each, how many stay, which is not read from memory: the next
-  // four slots depend on it.
-  static constexpr std::uint8_t kFrom[16][4] = {
-      {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0},
-      {1, 2, 0, 0}, {0, 1, 2, 0}, {3, 0, 0, 0}, {0, 3, 0, 0}, {1, 3, 0, 0}, {0, 1, 3, 0},
-      {2, 3, 0, 0}, {0, 2, 3, 0}, {1, 2, 3, 0}, {0, 1, 2, 3}};
-  constexpr std::uint64_t kStaying = 0x4332322132212110;
-  std::int32_t keeps = 0, k = 0;
-  for (; k + 4 <= count; k += 4) {
-#if defined(__SSE2__)
-    const auto load = [k](const std::int32_t* v) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + k));
-    };
-    const __m128i sum = _mm_add_epi32(_mm_add_epi32(load(inR), load(inG)), load(inB));
-    const auto stay = static_cast<unsigned>(_mm_movemask_ps(
-                          _mm_castsi128_ps(_mm_cmpgt_epi32(sum, _mm_set1_epi32(bound))))) ^
-                      15u;
-#else
-    unsigned stay = 0;
-    for (int j = 0; j < 4; ++j) {
-      stay |= (inR[k + j] + inG[k + j] + inB[k + j] <= bound ? 1u : 0u) << j;
-    }
-#endif
-    const std::uint8_t* from = kFrom[stay];
-    for (int j = 0; j < 4; ++j) kept[keeps + j] = place[k + from[j]];
-    keeps += static_cast<std::int32_t>(kStaying >> (4 * stay) & 15);
-  }
-  for (; k < count; ++k) {
-    kept[keeps] = place[k];
-    keeps += inR[k] + inG[k] + inB[k] <= bound ? 1 : 0;
-  }
-  return keeps;
-}
-
 // The eight cells of `level` that make up the cell of `level - 1` at cell
-// coordinates r, g, b: each keeps, of the parent's candidates, those within
-// its bound, in the pool, or the parent's list itself when it would keep them
-// all or the pool has no room. A cell's candidates are found together with
-// its siblings': each signature is read once for all eight, and a
-// component's distance to one half of the parent serves the four cells on
-// that side. Writes the lists of those `wanted` to `child`, in the order of
-// their coordinates. Called with the index locked.
+// coordinates r, g, b: each keeps, of the parent's candidates, those that
+// can be nearest to a colour in it, in the pool, or the parent's list itself
+// when it would keep them all or the pool has no room. The parent's
+// candidates are read once for all eight. Writes the lists of those
+// `wanted` to `child`, in the order of their coordinates. Called with the
+// index locked.
 void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::int32_t g,
               std::int32_t b, const bool* wanted, Span* child) {
   const std::int32_t count = parent.count;
   const auto n = static_cast<std::size_t>(count);
   const int shift = 8 - level;
-  const std::int32_t size = 1 << shift, last = size - 1;
   const Signatures& all = *index.all;
   for (int c = 0; c < 8; ++c) child[c] = parent;
   if (index.poolUsed + n > index.poolSize) return;
-  // The halves of the parent, per component, that the cells wanted lie in.
-  bool half[3][2] = {};
-  for (int c = 0; c < 8; ++c) {
-    if (wanted[c]) half[0][c >> 2] = half[1][c >> 1 & 1] = half[2][c & 1] = true;
-  }
-  // Per component, each candidate's less the parent's lowest value; then per
-  // component and half of the parent, each candidate's smallest and largest
-  // squared distance to it along that component. Each loop is one a
-  // compiler can run several candidates at a time.
-  std::int32_t* d[3] = {index.near.get(), index.near.get() + n, index.near.get() + 2 * n};
-  std::int32_t* inside = index.near.get() + 3 * n;  // 6 of them
-  std::int32_t* across = inside + 6 * n;            // 6 of them
-  const std::int32_t low[3] = {r << (shift + 1), g << (shift + 1), b << (shift + 1)};
+  std::int32_t* const colour[3] = {index.near.get(), index.near.get() + n,
+                                   index.near.get() + 2 * n};
   for (std::int32_t k = 0; k < count; ++k) {
     const std::int32_t i = parent.place[k];
-    d[0][k] = all.red[i] - low[0];
-    d[1][k] = all.green[i] - low[1];
-    d[2][k] = all.blue[i] - low[2];
-  }
-  for (std::size_t c = 0; c < 3; ++c) {
-    for (std::size_t h = 0; h < 2; ++h) {
-      if (!half[c][h]) continue;
-      const std::int32_t* from = d[c];
-      std::int32_t* in = inside + (2 * c + h) * n;
-      std::int32_t* out = across + (2 * c + h) * n;
-      const std::int32_t first = h == 0 ? 0 : size;
-      for (std::int32_t k = 0; k < count; ++k) {
-        const std::int32_t e = from[k] - first;
-        const std::int32_t beyond = e - last > 0 ? e - last : 0;
-        const std::int32_t within = e < 0 ? -e : beyond;
-        const std::int32_t far = e > last - e ? e : last - e;
-        in[k] = within * within;
-        out[k] = far * far;
-      }
-    }
+    colour[0][k] = all.red[i];
+    colour[1][k] = all.green[i];
+    colour[2][k] = all.blue[i];
   }
   for (int c = 0; c < 8; ++c) {
     if (!wanted[c] || index.poolUsed + n > index.poolSize) continue;
-    // Where this cell's halves' distances start, per component.
-    const auto u = static_cast<std::size_t>(c);
-    const std::size_t hr = (u >> 2) * n, hg = (2 + (u >> 1 & 1)) * n, hb = (4 + (u & 1)) * n;
-    const std::int32_t *farR = across + hr, *farG = across + hg, *farB = across + hb;
-    std::int32_t bound = INT32_MAX;
-    for (std::int32_t k = 0; k < count; ++k) {
-      const std::int32_t farthest = farR[k] + farG[k] + farB[k];
-      bound = farthest < bound ? farthest : bound;
+    const std::int32_t at[3] = {2 * r + (c >> 2), 2 * g + (c >> 1 & 1), 2 * b + (c & 1)};
+    std::int32_t low[3], high[3];
+    for (int x = 0; x < 3; ++x) {
+      low[x] = at[x] << shift;
+      high[x] = low[x] + (1 << shift) - 1;
     }
     std::int32_t* kept = index.pool.get() + index.poolUsed;
-    const std::int32_t keeps =
-        Kept(parent.place, inside + hr, inside + hg, inside + hb, count, bound, kept);
+    const std::int32_t keeps = NearestToBox(colour, count, low, high, kept);
     if (keeps == count) continue;
+    for (std::int32_t k = 0; k < keeps; ++k) kept[k] = parent.place[kept[k]];
     index.poolUsed += static_cast<std::size_t>(keeps);
     child[c] = {kept, keeps};
   }
@@ -281,6 +206,76 @@ std::int32_t Joined(Scratch& scratch, const Span* lists, int listCount, std::int
 
 }  // namespace
 
+std::int32_t NearestToBox(const std::int32_t* const* colour, std::int32_t count,
+                          const std::int32_t* low, const std::int32_t* high, std::int32_t* kept) {
+  // Along a component, a colour's distance from the middle of the box less
+  // half its side is its nearest distance to the box where positive, and
+  // plus half its side its farthest. Squared distances are below 2^18,
+  // exact in a float, as are the halves.
+  float middle[3], half[3];
+  for (int c = 0; c < 3; ++c) {
+    middle[c] = static_cast<float>(low[c] + high[c]) / 2;
+    half[c] = static_cast<float>(high[c] - low[c]) / 2;
+  }
+  const auto distance = [&](std::int32_t k, float side) {
+    float sum = 0;
+    for (int c = 0; c < 3; ++c) {
+      const float d =
+          std::max(std::fabs(static_cast<float>(colour[c][k]) - middle[c]) + side * half[c], 0.0f);
+      sum += d * d;
+    }
+    return sum;
+  };
+  float bound = 1e9f;
+  std::int32_t k = 0;
+#if defined(__SSE2__)
+  // Four colours at a time.
+  const auto distances = [&](std::int32_t at, float side) {
+    __m128 sum = _mm_setzero_ps();
+    for (int c = 0; c < 3; ++c) {
+      const __m128 v =
+          _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(colour[c] + at)));
+      const __m128 d = _mm_max_ps(
+          _mm_add_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_sub_ps(v, _mm_set1_ps(middle[c]))),
+                     _mm_set1_ps(side * half[c])),
+          _mm_setzero_ps());
+      sum = _mm_add_ps(sum, _mm_mul_ps(d, d));
+    }
+    return sum;
+  };
+  __m128 least = _mm_set1_ps(bound);
+  for (; k + 4 <= count; k += 4) least = _mm_min_ps(least, distances(k, 1));
+  alignas(16) float lanes[4];
+  _mm_store_ps(lanes, least);
+  bound = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
+#endif
+  for (; k < count; ++k) bound = std::min(bound, distance(k, 1));
+  // Which of four stay makes one number, and all four slots from the next
+  // free one are written with the places a table gives for it, so that no
+  // branch waits on a comparison: per set of those that stay (a bit each),
+  // where each stays from, and, four bits each, how many stay.
+  static constexpr std::uint8_t kFrom[16][4] = {
+      {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0},
+      {1, 2, 0, 0}, {0, 1, 2, 0}, {3, 0, 0, 0}, {0, 3, 0, 0}, {1, 3, 0, 0}, {0, 1, 3, 0},
+      {2, 3, 0, 0}, {0, 2, 3, 0}, {1, 2, 3, 0}, {0, 1, 2, 3}};
+  constexpr std::uint64_t kStaying = 0x4332322132212110;
+  std::int32_t keeps = 0;
+  k = 0;
+#if defined(__SSE2__)
+  for (; k + 4 <= count; k += 4) {
+    const auto stay =
+        static_cast<unsigned>(_mm_movemask_ps(_mm_cmple_ps(distances(k, -1), _mm_set1_ps(bound))));
+    for (int j = 0; kept != nullptr && j < 4; ++j) kept[keeps + j] = k + kFrom[stay][j];
+    keeps += static_cast<std::int32_t>(kStaying >> (4 * stay) & 15);
+  }
+#endif
+  for (; k < count; ++k) {
+    if (kept != nullptr) kept[keeps] = k;
+    keeps += distance(k, -1) <= bound ? 1 : 0;
+  }
+  return keeps;
+}
+
 bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index) {
   index.all = &all;
   const auto count = static_cast<std::size_t>(all.count);
@@ -294,7 +289,7 @@ bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index) {
   // A third for the lists, the rest for the quads.
   index.poolSize = poolBytes / 3 / sizeof(std::int32_t);
   index.quadPoolSize = (poolBytes - poolBytes / 3) / sizeof(Quad);
-  if (!Reserve(index.everyone, count) || !Reserve(index.near, 15 * count) ||
+  if (!Reserve(index.everyone, count) || !Reserve(index.near, 3 * count) ||
       !Reserve(index.pool, index.poolSize) || !Reserve(index.quadPool, index.quadPoolSize)) {
     return false;
   }

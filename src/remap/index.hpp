@@ -81,6 +81,15 @@ struct Index {
 // the quads.
 constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
 
+// Of `count` colours, a component an array, the places of those that can be
+// nearest to a colour in the box from `low` to `high` (inclusive, per
+// component): those no farther from it than the least farthest distance any
+// has to it, which a colour of the box has to its nearest. Writes them
+// ascending to `kept` where given, in no more than `count` slots; returns
+// how many.
+std::int32_t NearestToBox(const std::int32_t* const* colour, std::int32_t count,
+                          const std::int32_t* low, const std::int32_t* high, std::int32_t* kept);
+
 // Prepares `index` over `all` with pools of about `poolBytes` in all.
 // Returns false, leaving an index not to be used, when memory is short.
 bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index);
@@ -122,6 +131,15 @@ struct Scratch {
   std::unique_ptr<std::uint64_t[]> remembered;
 };
 constexpr int kRememberedBits = 14;
+
+// A colour's key among remembered colours, (R | G << 8 | B << 16) | 1 << 24,
+// which an empty slot never holds; and its slot.
+inline std::uint32_t RememberedKey(const std::uint8_t* rgb) {
+  return static_cast<std::uint32_t>(rgb[0] | rgb[1] << 8 | rgb[2] << 16) | 1u << 24;
+}
+inline std::uint32_t SlotOf(std::uint32_t key) {
+  return (key * 0x9E3779B1u) >> (32 - kRememberedBits);
+}
 
 // Returns false when memory is short.
 bool MakeScratch(const Signatures& all, Scratch& scratch);

@@ -166,12 +166,6 @@ void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
   }
 }
 
-// The slot of the colour whose key (colour | 1 << 24) is `key` among a
-// thread's remembered colours.
-inline std::uint32_t SlotOf(std::uint32_t key) {
-  return (key * 0x9E3779B1u) >> (32 - kRememberedBits);
-}
-
 // Looks `pixels` pixels at `bytes` up among the remembered colours: a hit
 // takes its colour; a miss's key (colour | 1 << 24) goes into `key` and its
 // place in the block into `where`. Returns the misses.
@@ -213,7 +207,7 @@ inline int Recall(const std::uint64_t* remembered, std::uint8_t* bytes, int pixe
 #endif
   for (; j < pixels; ++j) {
     std::uint8_t* p = bytes + 3 * static_cast<std::size_t>(j);
-    key[j] = static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | 1u << 24;
+    key[j] = RememberedKey(p);
     const std::uint64_t entry = remembered[SlotOf(key[j])];
     where[misses] = static_cast<std::uint8_t>(j);
     misses += (entry >> 32) != key[j];

@@ -58,6 +58,9 @@ void Pass::Start(std::uint8_t* pixels, std::uint64_t pixelCount) {
   // none, and without room for the ways or the index every piece is searched
   // in full.
   indexable_ = ways_ && all_.count > 1 && options_.search != SearchChoice::kFull;
+  if (options_.search == SearchChoice::kCounted && indexable_) {
+    indexable_ = Allocate(recent_, std::size_t{1} << kRememberedBits);
+  }
   // The caller is one of the threads: it reads and writes, and searches
   // while it waits. More threads than processors would take turns with it,
   // and hold up the reading and writing that no other thread can do.
@@ -95,12 +98,28 @@ void Pass::Decide(std::uint64_t pixels) {
       std::memcpy(sample_ + 3 * (from + samples - end), pixels_ + 3 * from,
                   static_cast<std::size_t>(3 * (to - from)));
     }
+    // Remembered colours meet the pixels before the unit as a thread's do.
+    for (std::uint64_t p = std::max(end - std::min(end, kRecentPixels), arrived_);
+         recent_ && p < to; ++p) {
+      const std::uint32_t key = RememberedKey(pixels_ + 3 * p);
+      std::uint32_t& slot = recent_[SlotOf(key)];
+      if (p + kRecentCounted >= end) {
+        ++met_;
+        missed_ += slot != key;
+      }
+      slot = key;
+    }
     if (end > pixels) return;
-    // The cheapest for the sample, which is never empty, or the way asked for.
-    const auto way = static_cast<Way>(
-        options_.search == SearchChoice::kCounted
-            ? Choose(Count(all_, sample_, static_cast<int>(samples), pixelCount_), machine_, true)
-            : static_cast<int>(options_.search) - 1);
+    // The cheapest for the counts, whose sample is never empty, or the way
+    // asked for.
+    auto way = static_cast<Way>(static_cast<int>(options_.search) - 1);
+    if (recent_) {
+      Counts counts = Count(all_, sample_, static_cast<int>(samples), pixelCount_);
+      counts.recent = met_;
+      counts.missed = missed_;
+      way = Choose(counts, machine_, true);
+      met_ = missed_ = 0;
+    }
     // The index is made before any thread may search a unit that needs it;
     // without it, this unit and every later one is searched in full.
     if (way != kFull && !indexed_) indexed_ = MakeIndex(all_, kPoolBytes, index_);
