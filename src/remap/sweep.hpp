@@ -108,54 +108,25 @@ inline void PutColour(std::uint8_t* p, std::uint32_t colour, bool spare) {
 // both are fetched for the whole block before the first pixel needs them.
 template <int kLevel>
 void SearchEachPixel(Index& index, std::uint8_t* bytes, int pixels) {
-  alignas(32) std::int32_t cells[64], rg[64], b[64];
-  int j = 0;
-#if defined(__AVX2__)
-  // Eight at a time: the same lanes as a kernel's Load, and each pixel's
-  // cell from its bytes.
-  {
-    static_assert(kLevel >= 3, "a cell's red bits move up, its green and blue bits down");
-    constexpr int kShift = 8 - kLevel, kMask = (1 << kLevel) - 1;
-    const __m256i toRG = _mm256_setr_epi8(-1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13,
-                                          -1, 0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13);
-    const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80008000u));
-    const __m256i red = _mm256_set1_epi32(kMask << kShift);
-    const __m256i green = _mm256_set1_epi32(kMask << (8 + kShift));
-    const __m256i blue = _mm256_set1_epi32(kMask << (16 + kShift));
-    for (; j + 8 <= pixels; j += 8) {
-      const __m256i colour = EightColours(bytes + 3 * j);
-      const __m256i cell = _mm256_or_si256(
-          _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(colour, red), 2 * kLevel - kShift),
-                          _mm256_srli_epi32(_mm256_and_si256(colour, green), 8 + kShift - kLevel)),
-          _mm256_srli_epi32(_mm256_and_si256(colour, blue), 16 + kShift));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + j), cell);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(rg + j),
-                          _mm256_xor_si256(_mm256_shuffle_epi8(colour, toRG), flip));
-      _mm256_storeu_si256(
-          reinterpret_cast<__m256i*>(b + j),
-          _mm256_slli_epi32(_mm256_sub_epi32(_mm256_srli_epi32(colour, 16), _mm256_set1_epi32(128)),
-                            8));
-    }
-  }
-#endif
-  for (; j < pixels; ++j) {
+  const std::atomic<std::uint64_t>* const entries = index.quads[kLevel].get();
+  const Quad* const pool = index.quadPool.get();
+  std::int32_t cells[64], rg[64], b[64];
+  for (int j = 0; j < pixels; ++j) {
     const std::uint8_t* p = bytes + 3 * j;
     cells[j] = CellOf(p, kLevel);
     rg[j] = static_cast<std::int32_t>((static_cast<std::uint32_t>((p[0] - 128) * 256) & 0xFFFF) |
                                       static_cast<std::uint32_t>((p[1] - 128) * 256) << 16);
     b[j] = (p[2] - 128) * 256;
   }
-  const std::atomic<std::uint64_t>* const entries = index.quads[kLevel].get();
-  const Quad* const pool = index.quadPool.get();
-  for (j = 0; j < pixels; ++j) __builtin_prefetch(entries + cells[j]);
+  for (int j = 0; j < pixels; ++j) __builtin_prefetch(entries + cells[j]);
   std::uint64_t found[64];
-  for (j = 0; j < pixels; ++j) {
+  for (int j = 0; j < pixels; ++j) {
     found[j] = entries[cells[j]].load(std::memory_order_acquire);
     __builtin_prefetch(pool + (found[j] >> kQuadCountBits));
   }
   // A pixel's bytes may be written over by the one before it: its lanes are
   // read above.
-  for (j = 0; j < pixels; ++j) {
+  for (int j = 0; j < pixels; ++j) {
     const auto count = static_cast<std::int32_t>(found[j] & kQuadCountMask);
     // Neither unbuilt (0) nor without quads (kNoQuads), in one comparison.
     const std::uint32_t colour =
