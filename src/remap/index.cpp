@@ -26,46 +26,6 @@ namespace {
 // cells takes microseconds, and being woken can take far longer.
 constexpr int kSpins = 1000;
 
-// The eight cells of `level` that make up the cell of `level - 1` at cell
-// coordinates r, g, b: each keeps, of the parent's candidates, those that
-// can be nearest to a colour in it, in the pool, or the parent's list itself
-// when it would keep them all or the pool has no room. The parent's
-// candidates are read once for all eight. Writes the lists of those
-// `wanted` to `child`, in the order of their coordinates. Called with the
-// index locked.
-void Narrowed(Index& index, const Span& parent, int level, std::int32_t r, std::int32_t g,
-              std::int32_t b, const bool* wanted, Span* child) {
-  const std::int32_t count = parent.count;
-  const auto n = static_cast<std::size_t>(count);
-  const int shift = 8 - level;
-  const Signatures& all = *index.all;
-  for (int c = 0; c < 8; ++c) child[c] = parent;
-  if (index.poolUsed + n > index.poolSize) return;
-  std::int32_t* const colour[3] = {index.near.get(), index.near.get() + n,
-                                   index.near.get() + 2 * n};
-  for (std::int32_t k = 0; k < count; ++k) {
-    const std::int32_t i = parent.place[k];
-    colour[0][k] = all.red[i];
-    colour[1][k] = all.green[i];
-    colour[2][k] = all.blue[i];
-  }
-  for (int c = 0; c < 8; ++c) {
-    if (!wanted[c] || index.poolUsed + n > index.poolSize) continue;
-    const std::int32_t at[3] = {2 * r + (c >> 2), 2 * g + (c >> 1 & 1), 2 * b + (c & 1)};
-    std::int32_t low[3], high[3];
-    for (int x = 0; x < 3; ++x) {
-      low[x] = at[x] << shift;
-      high[x] = low[x] + (1 << shift) - 1;
-    }
-    std::int32_t* kept = index.pool.get() + index.poolUsed;
-    const std::int32_t keeps = NearestToBox(colour, count, low, high, kept);
-    if (keeps == count) continue;
-    for (std::int32_t k = 0; k < keeps; ++k) kept[k] = parent.place[kept[k]];
-    index.poolUsed += static_cast<std::size_t>(keeps);
-    child[c] = {kept, keeps};
-  }
-}
-
 // Whether the cell `id` of `level` is to get quads and has none yet, not
 // even the mark of a cell that cannot have them.
 bool LacksQuads(const Index& index, int level, std::size_t id) {
@@ -114,21 +74,48 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
     index.list[0][0].store(index.everyone.get(), std::memory_order_release);
   } else if (index.list[level][id].load(std::memory_order_relaxed) == nullptr) {
     const Span parent = Build(index, level - 1, r >> 1, g >> 1, b >> 1, false);
-    // The siblings not yet built come too while the pool is at most half
-    // full: then only the cell asked for, so that a picture reaching few of
-    // a family's cells leaves room for the cells it does reach.
-    const bool family = index.poolUsed <= index.poolSize / 2;
-    bool wanted[8];
-    for (int c = 0; c < 8; ++c) {
-      wanted[c] = index.list[level][sibling(c)].load(std::memory_order_relaxed) == nullptr &&
-                  (family || sibling(c) == id);
+    // Each cell keeps, of its parent's candidates, those that can be nearest
+    // to a colour in it, in the pool, or the parent's list itself when it
+    // would keep them all or the pool has no room. The parent's candidates
+    // are read once for the family. The siblings not yet built come too
+    // while the pool is at most half full: then only the cell asked for, so
+    // that a picture reaching few of a family's cells leaves room for the
+    // cells it does reach.
+    const std::int32_t count = parent.count;
+    const auto n = static_cast<std::size_t>(count);
+    std::int32_t* const colour[3] = {index.near.get(), index.near.get() + n,
+                                     index.near.get() + 2 * n};
+    const Signatures& all = *index.all;
+    for (std::int32_t k = 0; k < count; ++k) {
+      const std::int32_t i = parent.place[k];
+      colour[0][k] = all.red[i];
+      colour[1][k] = all.green[i];
+      colour[2][k] = all.blue[i];
     }
-    Span child[8];
-    Narrowed(index, parent, level, r >> 1, g >> 1, b >> 1, wanted, child);
+    const bool family = index.poolUsed <= index.poolSize / 2;
     for (int c = 0; c < 8; ++c) {
-      if (!wanted[c]) continue;
-      index.length[level][sibling(c)] = child[c].count;
-      index.list[level][sibling(c)].store(child[c].place, std::memory_order_release);
+      const std::size_t each = sibling(c);
+      if (index.list[level][each].load(std::memory_order_relaxed) != nullptr ||
+          !(family || each == id)) {
+        continue;
+      }
+      Span list = parent;
+      std::int32_t* kept = index.pool.get() + index.poolUsed;
+      const std::int32_t at[3] = {(r & ~1) | c >> 2, (g & ~1) | (c >> 1 & 1), (b & ~1) | (c & 1)};
+      const int shift = 8 - level;
+      const std::int32_t low[3] = {at[0] << shift, at[1] << shift, at[2] << shift};
+      const std::int32_t high[3] = {low[0] + (1 << shift) - 1, low[1] + (1 << shift) - 1,
+                                    low[2] + (1 << shift) - 1};
+      const std::int32_t keeps = index.poolUsed + n <= index.poolSize
+                                     ? NearestToBox(colour, count, low, high, kept)
+                                     : count;
+      if (keeps < count) {
+        for (std::int32_t k = 0; k < keeps; ++k) kept[k] = parent.place[kept[k]];
+        index.poolUsed += static_cast<std::size_t>(keeps);
+        list = {kept, keeps};
+      }
+      index.length[level][each] = list.count;
+      index.list[level][each].store(list.place, std::memory_order_release);
     }
   }
   if (quads && LacksQuads(index, level, id)) {
