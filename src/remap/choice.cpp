@@ -148,27 +148,28 @@ void CandidatesOfCells(const Signatures& all, const std::uint8_t* rgb, std::int3
                        std::int32_t& large, std::int32_t& small) {
   const std::int32_t* const every[3] = {all.red, all.green, all.blue};
   const auto n = static_cast<std::size_t>(all.count);
-  const auto cell = [&](const std::int32_t* const* among, std::int32_t count, int level,
-                        std::int32_t* out) {
+  const auto cell = [&](const std::int32_t* const* among, std::int32_t count, int level) {
     const int shift = 8 - level;
     std::int32_t low[3], high[3];
     for (int c = 0; c < 3; ++c) {
       low[c] = rgb[c] >> shift << shift;
       high[c] = low[c] + (1 << shift) - 1;
     }
-    return NearestToBox(among, count, low, high, out);
+    return NearestToBox(among, count, low, high, kept);
   };
-  large = cell(every, all.count, kCoarse, kept);
+  large = cell(every, all.count, kCoarse);
   std::int32_t* const into[3] = {kept + n, kept + 2 * n, kept + 3 * n};
   for (std::int32_t k = 0; k < large; ++k) {
     for (int c = 0; c < 3; ++c) into[c][k] = every[c][kept[k]];
   }
-  small = cell(into, large, kFinest, nullptr);
+  small = cell(into, large, kFinest);
 }
 
 // The union a block of `pixels` at `bytes` would search: the box of the
-// cells, of the finest level at which its colours span at most two a side.
-std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes, int pixels) {
+// cells, of the finest level at which its colours span at most two a side;
+// with room for as many as all hold in `kept`.
+std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes, int pixels,
+                               std::int32_t* kept) {
   std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   for (int j = 0; j < 3 * pixels; ++j) {
     low[j % 3] = std::min<std::int32_t>(low[j % 3], bytes[j]);
@@ -187,7 +188,7 @@ std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes,
     high[c] = (((high[c] >> shift) + 1) << shift) - 1;
   }
   const std::int32_t* const every[3] = {all.red, all.green, all.blue};
-  return NearestToBox(every, all.count, low, high, nullptr);
+  return NearestToBox(every, all.count, low, high, kept);
 }
 
 // How many distinct values `values` holds (which it sorts), and in `once`,
@@ -215,11 +216,12 @@ Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels
   counts.samples = samplePixels;
   // Two blocks of the sample, its first and last, and four colours spread
   // between: the means of their cells.
-  const int block = std::min(64, samplePixels);
-  counts.together = (CandidatesOfBlock(all, sample, block) +
-                     CandidatesOfBlock(all, sample + 3 * (samplePixels - block), block)) /
-                    2;
   std::vector<std::int32_t> kept(4 * static_cast<std::size_t>(all.count));
+  const int block = std::min(64, samplePixels);
+  counts.together =
+      (CandidatesOfBlock(all, sample, block, kept.data()) +
+       CandidatesOfBlock(all, sample + 3 * (samplePixels - block), block, kept.data())) /
+      2;
   for (int k = 0; k < 4; ++k) {
     std::int32_t large = 0, small = 0;
     CandidatesOfCells(all, sample + 3 * ((2 * k + 1) * samplePixels / 8), kept.data(), large,

@@ -195,70 +195,27 @@ std::int32_t Joined(Scratch& scratch, const Span* lists, int listCount, std::int
 
 std::int32_t NearestToBox(const std::int32_t* const* colour, std::int32_t count,
                           const std::int32_t* low, const std::int32_t* high, std::int32_t* kept) {
-  // Along a component, a colour's distance from the middle of the box less
-  // half its side is its nearest distance to the box where positive, and
-  // plus half its side its farthest. Squared distances are below 2^18,
-  // exact in a float, as are the halves.
-  float middle[3], half[3];
-  for (int c = 0; c < 3; ++c) {
-    middle[c] = static_cast<float>(low[c] + high[c]) / 2;
-    half[c] = static_cast<float>(high[c] - low[c]) / 2;
+  // Each colour's squared distance to the nearest colour of the box, kept
+  // for the second loop, and the least to the farthest, in a loop that a
+  // compiler runs several colours at a time.
+  std::int32_t bound = INT32_MAX;
+  for (std::int32_t k = 0; k < count; ++k) {
+    std::int32_t nearest = 0, farthest = 0;
+    for (int c = 0; c < 3; ++c) {
+      const std::int32_t below = low[c] - colour[c][k], above = colour[c][k] - high[c];
+      const std::int32_t in = std::max({below, above, 0}), out = std::max(-below, -above);
+      nearest += in * in;
+      farthest += out * out;
+    }
+    kept[k] = nearest;
+    bound = std::min(bound, farthest);
   }
-  const auto distance = [&](std::int32_t k, float side) {
-    float sum = 0;
-    for (int c = 0; c < 3; ++c) {
-      const float d =
-          std::max(std::fabs(static_cast<float>(colour[c][k]) - middle[c]) + side * half[c], 0.0f);
-      sum += d * d;
-    }
-    return sum;
-  };
-  float bound = 1e9f;
-  std::int32_t k = 0;
-#if defined(__SSE2__)
-  // Four colours at a time.
-  const auto distances = [&](std::int32_t at, float side) {
-    __m128 sum = _mm_setzero_ps();
-    for (int c = 0; c < 3; ++c) {
-      const __m128 v =
-          _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(colour[c] + at)));
-      const __m128 d = _mm_max_ps(
-          _mm_add_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_sub_ps(v, _mm_set1_ps(middle[c]))),
-                     _mm_set1_ps(side * half[c])),
-          _mm_setzero_ps());
-      sum = _mm_add_ps(sum, _mm_mul_ps(d, d));
-    }
-    return sum;
-  };
-  __m128 least = _mm_set1_ps(bound);
-  for (; k + 4 <= count; k += 4) least = _mm_min_ps(least, distances(k, 1));
-  alignas(16) float lanes[4];
-  _mm_store_ps(lanes, least);
-  bound = std::min(std::min(lanes[0], lanes[1]), std::min(lanes[2], lanes[3]));
-#endif
-  for (; k < count; ++k) bound = std::min(bound, distance(k, 1));
-  // Which of four stay makes one number, and all four slots from the next
-  // free one are written with the places a table gives for it, so that no
-  // branch waits on a comparison: per set of those that stay (a bit each),
-  // where each stays from, and, four bits each, how many stay.
-  static constexpr std::uint8_t kFrom[16][4] = {
-      {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0},
-      {1, 2, 0, 0}, {0, 1, 2, 0}, {3, 0, 0, 0}, {0, 3, 0, 0}, {1, 3, 0, 0}, {0, 1, 3, 0},
-      {2, 3, 0, 0}, {0, 2, 3, 0}, {1, 2, 3, 0}, {0, 1, 2, 3}};
-  constexpr std::uint64_t kStaying = 0x4332322132212110;
+  // Each place is written to the next free slot, which only those kept move on.
   std::int32_t keeps = 0;
-  k = 0;
-#if defined(__SSE2__)
-  for (; k + 4 <= count; k += 4) {
-    const auto stay =
-        static_cast<unsigned>(_mm_movemask_ps(_mm_cmple_ps(distances(k, -1), _mm_set1_ps(bound))));
-    for (int j = 0; kept != nullptr && j < 4; ++j) kept[keeps + j] = k + kFrom[stay][j];
-    keeps += static_cast<std::int32_t>(kStaying >> (4 * stay) & 15);
-  }
-#endif
-  for (; k < count; ++k) {
-    if (kept != nullptr) kept[keeps] = k;
-    keeps += distance(k, -1) <= bound ? 1 : 0;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t nearest = kept[k];
+    kept[keeps] = k;
+    keeps += nearest <= bound ? 1 : 0;
   }
   return keeps;
 }

@@ -85,8 +85,7 @@ constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
 // nearest to a colour in the box from `low` to `high` (inclusive, per
 // component): those no farther from it than the least farthest distance any
 // has to it, which a colour of the box has to its nearest. Writes them
-// ascending to `kept` where given, in no more than `count` slots; returns
-// how many.
+// ascending to `kept`, which has room for `count`; returns how many.
 std::int32_t NearestToBox(const std::int32_t* const* colour, std::int32_t count,
                           const std::int32_t* low, const std::int32_t* high, std::int32_t* kept);
 
