@@ -96,7 +96,7 @@ double EachPixel(double candidates, double parent, double reached, double near, 
 double Cost(Way way, const Counts& counts, const Machine& machine) {
   const double n = counts.signatures, lanes = machine.lanes;
   const double together = std::min(counts.together, counts.signatures);
-  const double large = counts.large, small = counts.small;
+  const double large = counts.large;
   // Cells of 8 a unit reaches: those the sample reached, and as many more
   // for each reached only once as the unit holds samples; cells of 16
   // hold eight of them.
@@ -105,17 +105,17 @@ double Cost(Way way, const Counts& counts, const Machine& machine) {
   const double smallReached =
       std::min(kSmallCells, counts.smallCells + counts.lone * (sampled - 1));
   const double largeReached = std::min(kLargeCells, smallReached);
-  const double spread = counts.spread;
   switch (way) {
     case kFull:
       return 4 * n / lanes + 8 + 64 / lanes;
     case kBlockUnion:
       return 4 * together / lanes + 8 + 160 / lanes + together / 16;
     case kEachPixelLargeCells:
-      return EachPixel(large, 2 * large, largeReached, std::max(spread / 8, 1.0), kLargeCells,
-                       counts, machine);
+      return EachPixel(large, 2 * large, largeReached, std::max(counts.spread / 8.0, 1.0),
+                       kLargeCells, counts, machine);
     case kEachPixelSmallCells:
-      return EachPixel(small, large, smallReached, spread, kSmallCells, counts, machine);
+      return EachPixel(counts.small, large, smallReached, counts.spread, kSmallCells, counts,
+                       machine);
     case kRemembering: {
       const double misses = static_cast<double>(counts.missed) / std::max(counts.recent, 1);
       return 27 + misses * (Cost(kEachPixelSmallCells, counts, machine) + 20);
@@ -191,21 +191,6 @@ std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes,
   return NearestToBox(every, all.count, low, high, kept);
 }
 
-// How many distinct values `values` holds (which it sorts), and in `once`,
-// how many of them it holds once only.
-std::int32_t Distinct(std::uint32_t* values, int count, std::int32_t& once) {
-  std::sort(values, values + count);
-  std::int32_t distinct = 0;
-  for (int j = 0; j < count;) {
-    int k = j + 1;
-    while (k < count && values[k] == values[j]) ++k;
-    ++distinct;
-    if (k - j == 1) ++once;
-    j = k;
-  }
-  return distinct;
-}
-
 }  // namespace
 
 Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels,
@@ -243,7 +228,13 @@ Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels
   }
   counts.spread = 1;
   for (int c = 0; c < 3; ++c) counts.spread *= (high[c] >> 3) - (low[c] >> 3) + 1;
-  counts.smallCells = Distinct(small, samplePixels, counts.lone);
+  // The cells of 8 the sample reaches, and those it reaches once only.
+  std::sort(small, small + samplePixels);
+  for (int j = 0, k = 0; j < samplePixels; j = k) {
+    for (k = j + 1; k < samplePixels && small[k] == small[j];) ++k;
+    ++counts.smallCells;
+    counts.lone += k - j == 1 ? 1 : 0;
+  }
   return counts;
 }
 

@@ -132,6 +132,24 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
   return {index.list[level][id].load(std::memory_order_relaxed), index.length[level][id]};
 }
 
+// The signatures that can be nearest to a colour of a cell of `level`; and
+// with `quads`, the cell's quads built too. Safe to call from any thread.
+Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
+  const auto id = static_cast<std::size_t>(cell);
+  const std::int32_t* built = index.list[level][id].load(std::memory_order_acquire);
+  if (built != nullptr && !(quads && LacksQuads(index, level, id))) {
+    return {built, index.length[level][id]};
+  }
+  const std::int32_t mask = (1 << level) - 1;
+  std::unique_lock<std::mutex> lock(index.building, std::try_to_lock);
+  for (int spin = 0; !lock.owns_lock() && spin < kSpins; ++spin) {
+    std::this_thread::yield();
+    lock.try_lock();
+  }
+  if (!lock.owns_lock()) lock.lock();
+  return Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask, quads);
+}
+
 // Makes `places` (ascending, at least one) the searchable list.
 BlockList Searchable(const Signatures& all, Scratch& scratch, const std::int32_t* places,
                      std::int32_t count) {
@@ -241,22 +259,6 @@ bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index) {
   return true;
 }
 
-Span Candidates(Index& index, int level, std::int32_t cell, bool quads) {
-  const auto id = static_cast<std::size_t>(cell);
-  const std::int32_t* built = index.list[level][id].load(std::memory_order_acquire);
-  if (built != nullptr && !(quads && LacksQuads(index, level, id))) {
-    return {built, index.length[level][id]};
-  }
-  const std::int32_t mask = (1 << level) - 1;
-  std::unique_lock<std::mutex> lock(index.building, std::try_to_lock);
-  for (int spin = 0; !lock.owns_lock() && spin < kSpins; ++spin) {
-    std::this_thread::yield();
-    lock.try_lock();
-  }
-  if (!lock.owns_lock()) lock.lock();
-  return Build(index, level, cell >> (2 * level), (cell >> level) & mask, cell & mask, quads);
-}
-
 CellCandidates BuildCandidates(Index& index, int level, std::int32_t cell) {
   const Span span = Candidates(index, level, cell, true);
   const std::uint64_t quads =
@@ -278,9 +280,8 @@ bool MakeScratch(const Signatures& all, Scratch& scratch) {
 
 BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int pixels) {
   // 48 bytes are 16 whole pixels: byte j of each stripe is component j % 3.
-  std::uint8_t lo[48], hi[48];
+  std::uint8_t lo[48], hi[48] = {};
   std::memset(lo, 255, sizeof lo);
-  std::memset(hi, 0, sizeof hi);
   const int whole = pixels / 16 * 48;
   for (int k = 0; k < whole; k += 48) {
     for (int j = 0; j < 48; ++j) {

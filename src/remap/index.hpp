@@ -93,10 +93,6 @@ std::int32_t NearestToBox(const std::int32_t* const* colour, std::int32_t count,
 // Returns false, leaving an index not to be used, when memory is short.
 bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index);
 
-// The signatures that can be nearest to a colour of a cell of `level`; and
-// with `quads`, the cell's quads built too. Safe to call from any thread.
-Span Candidates(Index& index, int level, std::int32_t cell, bool quads);
-
 // A cell's entry in index.quads: where its quads start in their pool, then
 // (in the low bits) how many there are; 0 until they are built, and
 // kNoQuads for a cell that has none.

@@ -20,8 +20,7 @@ struct Band {
   std::uint64_t head;        // the picture's first pixels, which the full search takes
   const std::uint8_t* ways;  // the Way of each unit of the picture
   const Signatures* all;
-  Index*
-      index;  // made once a unit needs it; with `scratch` null, every pixel against every signature
+  Index* index;  // made once a unit needs it; without `scratch`, every pixel is searched in full
   Scratch* scratch;
   std::atomic<std::uint64_t>* searched;  // pixels, per Way
 };

@@ -49,15 +49,28 @@ void RemapBlock(std::uint8_t* bytes, const Chunk* chunks, std::int32_t chunkCoun
 // Dwords 0-5 of eight pixels' 24 bytes, which reads none past them.
 inline __m256i SixDwords() { return _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0); }
 
+// The eight pixels at `p`, a pixel's three bytes the low three of a lane.
+inline __m256i EightPixels(const std::uint8_t* p) {
+  return _mm256_permutevar8x32_epi32(
+      _mm256_maskload_epi32(reinterpret_cast<const int*>(p), SixDwords()),
+      _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0));
+}
+
 // The colours of the eight pixels at `p`, R | G << 8 | B << 16 a lane.
 inline __m256i EightColours(const std::uint8_t* p) {
-  const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
   const __m256i toColour = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
                                             1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
-  return _mm256_shuffle_epi8(
-      _mm256_permutevar8x32_epi32(
-          _mm256_maskload_epi32(reinterpret_cast<const int*>(p), SixDwords()), spread),
-      toColour);
+  return _mm256_shuffle_epi8(EightPixels(p), toColour);
+}
+
+// Writes eight colours, R | G << 8 | B << 16 a lane, as the 24 bytes at `p`.
+inline void PutEightColours(std::uint8_t* p, __m256i colours) {
+  const __m256i toBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
+                                           0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i packed = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+  _mm256_maskstore_epi32(
+      reinterpret_cast<int*>(p), SixDwords(),
+      _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(colours, toBytes), packed));
 }
 #endif
 
@@ -144,10 +157,7 @@ inline int Recall(const std::uint64_t* remembered, std::uint8_t* bytes, int pixe
                   std::uint32_t* key, std::uint8_t* where) {
   int misses = 0, j = 0;
 #if defined(__AVX2__)
-  const __m256i toBytes = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
-                                           0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   const __m256i inOrder = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
-  const __m256i packed = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
   for (; j + 8 <= pixels; j += 8) {
     std::uint8_t* p = bytes + 3 * j;
     const __m256i keys = _mm256_or_si256(EightColours(p), _mm256_set1_epi32(1 << 24));
@@ -163,9 +173,7 @@ inline int Recall(const std::uint64_t* remembered, std::uint8_t* bytes, int pixe
         _mm256_castps_si256(_mm256_shuffle_ps(low, high, 0xDD)), inOrder);
     const __m256i colours = _mm256_permutevar8x32_epi32(
         _mm256_castps_si256(_mm256_shuffle_ps(low, high, 0x88)), inOrder);
-    _mm256_maskstore_epi32(
-        reinterpret_cast<int*>(p), SixDwords(),
-        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(colours, toBytes), packed));
+    PutEightColours(p, colours);
     auto missed = static_cast<unsigned>(
                       _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(tags, keys)))) ^
                   0xFFu;

@@ -72,7 +72,7 @@ class Pass {
   std::uint64_t head_ = 0;                // the first pixels, which the full search takes
   std::unique_ptr<std::uint8_t[]> ways_;  // per unit
   std::uint64_t units_ = 0, decided_ = 0;
-  std::uint8_t sample_[3 * kSamplePixels];  // of the next unit to decide
+  std::uint8_t sample_[3 * kSamplePixels];   // of the next unit to decide
   std::unique_ptr<std::uint32_t[]> recent_;  // keys of colours, as a thread remembers them
   std::int32_t met_ = 0, missed_ = 0;        // of the next unit's recent pixels
   std::atomic<std::uint64_t> searched_[kWays] = {};

@@ -26,18 +26,13 @@ struct Avx2 {
   };
 
   static void Load(const std::uint8_t* p, Pixels& pixels) {
-    const __m256i spread = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
-    const __m256i toRG =
-        _mm256_setr_epi8(-128, 0, -128, 1, -128, 3, -128, 4, -128, 6, -128, 7, -128, 9, -128, 10,
-                         -128, 0, -128, 1, -128, 3, -128, 4, -128, 6, -128, 7, -128, 9, -128, 10);
-    const __m256i toB = _mm256_setr_epi8(-128, 2, -128, -128, -128, 5, -128, -128, -128, 8, -128,
-                                         -128, -128, 11, -128, -128, -128, 2, -128, -128, -128, 5,
-                                         -128, -128, -128, 8, -128, -128, -128, 11, -128, -128);
+    const __m256i toRG = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(-128, 0, -128, 1, -128, 3, -128, 4, -128, 6, -128, 7, -128, 9, -128, 10));
+    const __m256i toB = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+        -128, 2, -128, -128, -128, 5, -128, -128, -128, 8, -128, -128, -128, 11, -128, -128));
     const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80008000u));
     for (int v = 0; v < kVectors; ++v) {
-      const __m256i raw =
-          _mm256_maskload_epi32(reinterpret_cast<const int*>(p + 24 * v), SixDwords());
-      const __m256i lanes = _mm256_permutevar8x32_epi32(raw, spread);
+      const __m256i lanes = EightPixels(p + 24 * v);
       pixels.rg[v] = _mm256_xor_si256(_mm256_shuffle_epi8(lanes, toRG), flip);
       pixels.b[v] = _mm256_xor_si256(_mm256_shuffle_epi8(lanes, toB), flip);
     }
@@ -87,15 +82,7 @@ struct Avx2 {
   }
 
   static void Store(const Best& best, std::uint8_t* p) {
-    const __m256i toBytes =
-        _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128, 0, 1, 2, 4,
-                         5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
-    const __m256i pack = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
-    for (int v = 0; v < kVectors; ++v) {
-      const __m256i bytes =
-          _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(best.colour[v], toBytes), pack);
-      _mm256_maskstore_epi32(reinterpret_cast<int*>(p + 24 * v), SixDwords(), bytes);
-    }
+    for (int v = 0; v < kVectors; ++v) PutEightColours(p + 24 * v, best.colour[v]);
   }
 };
 
