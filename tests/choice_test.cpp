@@ -89,6 +89,17 @@ TEST(Choose, TakesTheWayThatIsClearlyCheapest) {
   }
 }
 
+// Remembering pays only where colours recur. On the hills of the smooth
+// picture at 64 signatures, where remembered colours like a thread's lacked
+// 1,905 of the last 4,096 pixels' colours, it measured 2.8 times slower than
+// the union with AVX-512 and 1.7 times with AVX2, though the colours of a
+// sample there repeat often enough to promise few misses.
+TEST(Choose, RemembersOnlyWhereColoursRecur) {
+  const remap::Counts hills = {64, kLarge, 27, 2, 1, 256, 4096, 1905, 31, 7, 350};
+  EXPECT_NE(remap::Choose(hills, kMachine, true), remap::kRemembering);
+  EXPECT_NE(remap::Choose(hills, kAvx2, true), remap::kRemembering);
+}
+
 // A picture too small to pay for its cells is searched in full however many
 // signatures there are; a large one with thousands is not.
 TEST(Choose, SmallPicturesKeepToTheFullSearch) {
