@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <vector>
 
 #include "remap/index.hpp"
@@ -139,83 +140,49 @@ Way Choose(const Counts& counts, const Machine& machine, bool indexed) {
   return best;
 }
 
-namespace {
-
-// The candidates of the cells of the two finest levels that hold the colour
-// at `rgb`: those of 16 a side among all, then those of 8 among them, with
-// room for four times as many as all hold in `kept`.
-void CandidatesOfCells(const Signatures& all, const std::uint8_t* rgb, std::int32_t* kept,
-                       std::int32_t& large, std::int32_t& small) {
-  const std::int32_t* const every[3] = {all.red, all.green, all.blue};
-  const auto n = static_cast<std::size_t>(all.count);
-  const auto cell = [&](const std::int32_t* const* among, std::int32_t count, int level) {
-    const int shift = 8 - level;
-    std::int32_t low[3], high[3];
-    for (int c = 0; c < 3; ++c) {
-      low[c] = rgb[c] >> shift << shift;
-      high[c] = low[c] + (1 << shift) - 1;
-    }
-    return NearestToBox(among, count, low, high, kept);
-  };
-  large = cell(every, all.count, kCoarse);
-  std::int32_t* const into[3] = {kept + n, kept + 2 * n, kept + 3 * n};
-  for (std::int32_t k = 0; k < large; ++k) {
-    for (int c = 0; c < 3; ++c) into[c][k] = every[c][kept[k]];
-  }
-  small = cell(into, large, kFinest);
-}
-
-// The union a block of `pixels` at `bytes` would search: the box of the
-// cells, of the finest level at which its colours span at most two a side;
-// with room for as many as all hold in `kept`.
-std::int32_t CandidatesOfBlock(const Signatures& all, const std::uint8_t* bytes, int pixels,
-                               std::int32_t* kept) {
-  std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
-  for (int j = 0; j < 3 * pixels; ++j) {
-    low[j % 3] = std::min<std::int32_t>(low[j % 3], bytes[j]);
-    high[j % 3] = std::max<std::int32_t>(high[j % 3], bytes[j]);
-  }
-  int shift = 8 - kFinest;
-  const auto spans = [&] {
-    bool two = true;
-    for (int c = 0; c < 3; ++c) two = two && (high[c] >> shift) - (low[c] >> shift) <= 1;
-    return two;
-  };
-  while (shift < 8 && !spans()) ++shift;
-  if (shift == 8) return all.count;
-  for (int c = 0; c < 3; ++c) {
-    low[c] = low[c] >> shift << shift;
-    high[c] = (((high[c] >> shift) + 1) << shift) - 1;
-  }
-  const std::int32_t* const every[3] = {all.red, all.green, all.blue};
-  return NearestToBox(every, all.count, low, high, kept);
-}
-
-}  // namespace
-
 Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels,
              std::uint64_t pixels) {
   Counts counts{};
   counts.signatures = all.count;
   counts.pixels = pixels;
   counts.samples = samplePixels;
+  // The candidates of the box of the cells `1 << shift` a side from the one
+  // holding `low` to the one holding `high`.
+  const auto n = static_cast<std::size_t>(all.count);
+  std::vector<std::int32_t> scratch(8 * n);
+  std::iota(scratch.begin(), scratch.begin() + all.count, 0);
+  const auto cells = [&](const std::int32_t* low, const std::int32_t* high, int shift) {
+    const std::int32_t* const every[3] = {all.red, all.green, all.blue};
+    std::int32_t *in[3], *out[3];
+    for (int c = 0; c < 3; ++c) {
+      in[c] = scratch.data() + (2 + 2 * c) * n;
+      out[c] = in[c] + n;
+      Along(every[c], all.count, low[c] >> shift << shift, (((high[c] >> shift) + 1) << shift) - 1,
+            in[c], out[c]);
+    }
+    return Kept(in, out, all.count, scratch.data(), scratch.data() + n);
+  };
   // Two blocks of the sample, its first and last, and four colours spread
-  // between: the means of their cells.
-  std::vector<std::int32_t> kept(4 * static_cast<std::size_t>(all.count));
-  const int block = std::min(64, samplePixels);
-  counts.together =
-      (CandidatesOfBlock(all, sample, block, kept.data()) +
-       CandidatesOfBlock(all, sample + 3 * (samplePixels - block), block, kept.data())) /
-      2;
-  for (int k = 0; k < 4; ++k) {
-    std::int32_t large = 0, small = 0;
-    CandidatesOfCells(all, sample + 3 * ((2 * k + 1) * samplePixels / 8), kept.data(), large,
-                      small);
-    counts.large += large;
-    counts.small += small;
+  // between: the means of their cells. A picture of fewer than 16,384
+  // pixels, which could not pay for more, takes one block and one colour.
+  const int colours = static_cast<int>(std::clamp<std::uint64_t>(pixels >> 12, 1, 4));
+  const int blocks = std::min(colours, 2), block = std::min(64, samplePixels);
+  for (int k = 0; k < blocks; ++k) {
+    // A block searches the union of the cells of the finest level at which
+    // its colours span at most two a side.
+    std::int32_t low[3], high[3];
+    const int shift = 8 - BoxOf(sample + 3 * k * (samplePixels - block), block, low, high);
+    counts.together += shift == 8 ? all.count : cells(low, high, shift);
   }
-  counts.large = (counts.large + 2) / 4;
-  counts.small = (counts.small + 2) / 4;
+  counts.together /= blocks;
+  for (int k = 0; k < colours; ++k) {
+    const std::uint8_t* p = sample + 3 * ((2 * k + 1) * samplePixels / (2 * colours));
+    const std::int32_t rgb[3] = {p[0], p[1], p[2]};
+    counts.large += cells(rgb, rgb, 8 - kCoarse);
+    counts.small += cells(rgb, rgb, 8 - kFinest);
+  }
+  counts.large = (counts.large + colours / 2) / colours;
+  counts.small = (counts.small + colours / 2) / colours;
   std::uint32_t small[kSamplePixels];
   int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   for (int j = 0; j < samplePixels; ++j) {

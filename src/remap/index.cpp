@@ -83,37 +83,46 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
     // cells it does reach.
     const std::int32_t count = parent.count;
     const auto n = static_cast<std::size_t>(count);
+    const bool room = index.poolUsed + n <= index.poolSize;
+    const bool family = index.poolUsed <= index.poolSize / 2;
     std::int32_t* const colour[3] = {index.near.get(), index.near.get() + n,
                                      index.near.get() + 2 * n};
     const Signatures& all = *index.all;
-    for (std::int32_t k = 0; k < count; ++k) {
+    for (std::int32_t k = 0; room && k < count; ++k) {
       const std::int32_t i = parent.place[k];
       colour[0][k] = all.red[i];
       colour[1][k] = all.green[i];
       colour[2][k] = all.blue[i];
     }
-    const bool family = index.poolUsed <= index.poolSize / 2;
+    // Per component and half of the parent that a cell to be built lies in,
+    // each candidate's squared distances to it along that component: a
+    // cell's are the sums of its halves'.
+    const int shift = 8 - level;
+    const std::int32_t own[3] = {r, g, b};
+    std::int32_t *in[3][2], *out[3][2];
+    for (int c = 0; c < 3; ++c) {
+      for (int h = 0; h < 2; ++h) {
+        in[c][h] = index.near.get() + (3 + 4 * c + 2 * h) * n;
+        out[c][h] = in[c][h] + n;
+        const std::int32_t low = ((own[c] & ~1) + h) << shift;
+        if (room && (family || h == (own[c] & 1))) {
+          Along(colour[c], count, low, low + (1 << shift) - 1, in[c][h], out[c][h]);
+        }
+      }
+    }
     for (int c = 0; c < 8; ++c) {
       const std::size_t each = sibling(c);
       if (index.list[level][each].load(std::memory_order_relaxed) != nullptr ||
           !(family || each == id)) {
         continue;
       }
-      Span list = parent;
+      const std::int32_t* const near[3] = {in[0][c >> 2], in[1][c >> 1 & 1], in[2][c & 1]};
+      const std::int32_t* const far[3] = {out[0][c >> 2], out[1][c >> 1 & 1], out[2][c & 1]};
       std::int32_t* kept = index.pool.get() + index.poolUsed;
-      const std::int32_t at[3] = {(r & ~1) | c >> 2, (g & ~1) | (c >> 1 & 1), (b & ~1) | (c & 1)};
-      const int shift = 8 - level;
-      const std::int32_t low[3] = {at[0] << shift, at[1] << shift, at[2] << shift};
-      const std::int32_t high[3] = {low[0] + (1 << shift) - 1, low[1] + (1 << shift) - 1,
-                                    low[2] + (1 << shift) - 1};
-      const std::int32_t keeps = index.poolUsed + n <= index.poolSize
-                                     ? NearestToBox(colour, count, low, high, kept)
-                                     : count;
-      if (keeps < count) {
-        for (std::int32_t k = 0; k < keeps; ++k) kept[k] = parent.place[kept[k]];
-        index.poolUsed += static_cast<std::size_t>(keeps);
-        list = {kept, keeps};
-      }
+      const std::int32_t keeps =
+          index.poolUsed + n <= index.poolSize ? Kept(near, far, count, parent.place, kept) : count;
+      const Span list = keeps < count ? Span{kept, keeps} : parent;
+      index.poolUsed += static_cast<std::size_t>(keeps < count ? keeps : 0);
       index.length[level][each] = list.count;
       index.list[level][each].store(list.place, std::memory_order_release);
     }
@@ -211,29 +220,27 @@ std::int32_t Joined(Scratch& scratch, const Span* lists, int listCount, std::int
 
 }  // namespace
 
-std::int32_t NearestToBox(const std::int32_t* const* colour, std::int32_t count,
-                          const std::int32_t* low, const std::int32_t* high, std::int32_t* kept) {
-  // Each colour's squared distance to the nearest colour of the box, kept
-  // for the second loop, and the least to the farthest, in a loop that a
-  // compiler runs several colours at a time.
+void Along(const std::int32_t* value, std::int32_t count, std::int32_t low, std::int32_t high,
+           std::int32_t* in, std::int32_t* out) {
+  for (std::int32_t k = 0; k < count; ++k) {
+    const std::int32_t below = low - value[k], above = value[k] - high;
+    const std::int32_t nearest = std::max({below, above, 0}), farthest = std::max(-below, -above);
+    in[k] = nearest * nearest;
+    out[k] = farthest * farthest;
+  }
+}
+
+std::int32_t Kept(const std::int32_t* const* in, const std::int32_t* const* out, std::int32_t count,
+                  const std::int32_t* place, std::int32_t* kept) {
   std::int32_t bound = INT32_MAX;
   for (std::int32_t k = 0; k < count; ++k) {
-    std::int32_t nearest = 0, farthest = 0;
-    for (int c = 0; c < 3; ++c) {
-      const std::int32_t below = low[c] - colour[c][k], above = colour[c][k] - high[c];
-      const std::int32_t in = std::max({below, above, 0}), out = std::max(-below, -above);
-      nearest += in * in;
-      farthest += out * out;
-    }
-    kept[k] = nearest;
-    bound = std::min(bound, farthest);
+    bound = std::min(bound, out[0][k] + out[1][k] + out[2][k]);
   }
   // Each place is written to the next free slot, which only those kept move on.
   std::int32_t keeps = 0;
   for (std::int32_t k = 0; k < count; ++k) {
-    const std::int32_t nearest = kept[k];
-    kept[keeps] = k;
-    keeps += nearest <= bound ? 1 : 0;
+    kept[keeps] = place[k];
+    keeps += in[0][k] + in[1][k] + in[2][k] <= bound ? 1 : 0;
   }
   return keeps;
 }
@@ -251,7 +258,7 @@ bool MakeIndex(const Signatures& all, std::size_t poolBytes, Index& index) {
   // A third for the lists, the rest for the quads.
   index.poolSize = poolBytes / 3 / sizeof(std::int32_t);
   index.quadPoolSize = (poolBytes - poolBytes / 3) / sizeof(Quad);
-  if (!Reserve(index.everyone, count) || !Reserve(index.near, 3 * count) ||
+  if (!Reserve(index.everyone, count) || !Reserve(index.near, 15 * count) ||
       !Reserve(index.pool, index.poolSize) || !Reserve(index.quadPool, index.quadPoolSize)) {
     return false;
   }
@@ -278,7 +285,7 @@ bool MakeScratch(const Signatures& all, Scratch& scratch) {
          Allocate(scratch.remembered, std::size_t{1} << kRememberedBits);
 }
 
-BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int pixels) {
+int BoxOf(const std::uint8_t* bytes, int pixels, std::int32_t* low, std::int32_t* high) {
   // 48 bytes are 16 whole pixels: byte j of each stripe is component j % 3.
   std::uint8_t lo[48], hi[48] = {};
   std::memset(lo, 255, sizeof lo);
@@ -294,7 +301,8 @@ BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int
     lo[j % 3] = bytes[j] < lo[j % 3] ? bytes[j] : lo[j % 3];
     hi[j % 3] = bytes[j] > hi[j % 3] ? bytes[j] : hi[j % 3];
   }
-  std::int32_t low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+  std::fill(low, low + 3, 255);
+  std::fill(high, high + 3, 0);
   for (int j = 0; j < 48; j += 3) {
     for (int c = 0; c < 3; ++c) {
       low[c] = lo[j + c] < low[c] ? lo[j + c] : low[c];
@@ -302,8 +310,15 @@ BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int
     }
   }
   int level = kFinest;
-  auto extent = [&](int c) { return (high[c] >> (8 - level)) - (low[c] >> (8 - level)); };
-  while (level > 0 && (extent(0) > 1 || extent(1) > 1 || extent(2) > 1)) --level;
+  const auto spans = [&](int c) { return (high[c] >> (8 - level)) - (low[c] >> (8 - level)); };
+  while (level > 0 && (spans(0) > 1 || spans(1) > 1 || spans(2) > 1)) --level;
+  return level;
+}
+
+BlockList BoxList(Index& index, Scratch& scratch, const std::uint8_t* bytes, int pixels) {
+  std::int32_t low[3], high[3];
+  const int level = BoxOf(bytes, pixels, low, high);
+  const auto extent = [&](int c) { return (high[c] >> (8 - level)) - (low[c] >> (8 - level)); };
   const int shift = 8 - level;
   // The level, the first cell's coordinates and whether the box reaches the
   // next cell along each axis name the cells. The list of cells that hold

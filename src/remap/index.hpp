@@ -81,13 +81,20 @@ struct Index {
 // the quads.
 constexpr std::size_t kPoolBytes = std::size_t{12} << 20;
 
-// Of `count` colours, a component an array, the places of those that can be
-// nearest to a colour in the box from `low` to `high` (inclusive, per
-// component): those no farther from it than the least farthest distance any
-// has to it, which a colour of the box has to its nearest. Writes them
-// ascending to `kept`, which has room for `count`; returns how many.
-std::int32_t NearestToBox(const std::int32_t* const* colour, std::int32_t count,
-                          const std::int32_t* low, const std::int32_t* high, std::int32_t* kept);
+// Along one component, each of `count` values' squared distances to the
+// range from `low` to `high` (inclusive): the nearest, 0 within it, to `in`,
+// and the farthest to `out`.
+void Along(const std::int32_t* value, std::int32_t count, std::int32_t low, std::int32_t high,
+           std::int32_t* in, std::int32_t* out);
+
+// Of `count` colours whose squared distances to a box along each component
+// are `in` (the nearest) and `out` (the farthest), a component an array,
+// those that can be nearest to a colour in the box: those no farther from
+// it than the least farthest distance any has to it, which a colour of the
+// box has to its nearest. Writes their `place`s, in order, to `kept`, which
+// has room for `count`; returns how many.
+std::int32_t Kept(const std::int32_t* const* in, const std::int32_t* const* out, std::int32_t count,
+                  const std::int32_t* place, std::int32_t* kept);
 
 // Prepares `index` over `all` with pools of about `poolBytes` in all.
 // Returns false, leaving an index not to be used, when memory is short.
@@ -144,6 +151,11 @@ struct BlockList {
   const Chunk* chunks;
   std::int32_t chunkCount;
 };
+
+// The box around the colours of `pixels` pixels at `bytes` (at most 64),
+// from `low` to `high` per component; returns the finest level at which it
+// spans at most two cells a side.
+int BoxOf(const std::uint8_t* bytes, int pixels, std::int32_t* low, std::int32_t* high);
 
 // The candidates of every colour in the box around `pixels` pixels (at most
 // 64) at `bytes`: of the cells of the finest level at which the box spans
