@@ -43,9 +43,18 @@ const Row kRows[] = {
     // name  N, pixels, U, C16, C8, samples, recent, missed, cells of 8, lone, spread
     {"one signature", {1, kLarge, 1, 1, 1, 256, 4096, 0, 1, 0, 1}, kMachine, remap::kFull},
     {"noise, 64", {64, kLarge, 64, 3, 2, 256, 4096, 4091, 255, 254, 32768}, kMachine, remap::kFull},
-    {"fine texture, 64", {64, kLarge, 64, 4, 2, 256, 4096, 4038, 238, 222, 2940}, kMachine, remap::kFull},
-    {"smooth, 64, AVX2", {64, kLarge, 27, 5, 4, 256, 4096, 0, 8, 0, 36}, kAvx2, remap::kRemembering},
-    {"smooth, 256, AVX2", {256, kLarge, 68, 9, 4, 256, 4096, 0, 8, 0, 36}, kAvx2, remap::kRemembering},
+    {"fine texture, 64",
+     {64, kLarge, 64, 4, 2, 256, 4096, 4038, 238, 222, 2940},
+     kMachine,
+     remap::kFull},
+    {"smooth, 64, AVX2",
+     {64, kLarge, 27, 5, 4, 256, 4096, 0, 8, 0, 36},
+     kAvx2,
+     remap::kRemembering},
+    {"smooth, 256, AVX2",
+     {256, kLarge, 68, 9, 4, 256, 4096, 0, 8, 0, 36},
+     kAvx2,
+     remap::kRemembering},
     {"fine texture, 256",
      {256, kLarge, 256, 7, 3, 256, 4096, 4038, 238, 222, 2940},
      kMachine,
@@ -104,7 +113,8 @@ TEST(Choose, RemembersOnlyWhereColoursRecur) {
 // signatures there are; a large one with thousands is not.
 TEST(Choose, SmallPicturesKeepToTheFullSearch) {
   for (const std::int32_t n : {256, 4096, 100000}) {
-    remap::Counts counts = {n, 64 * 64, n, n / 100 + 2, n / 400 + 2, 256, 256, 256, 256, 256, 32768};
+    remap::Counts counts = {n,   64 * 64, n,   n / 100 + 2, n / 400 + 2, 256,
+                            256, 256,     256, 256,         32768};
     EXPECT_EQ(remap::Choose(counts, kMachine, true), remap::kFull) << n;
     counts.pixels = kLarge;
     if (n == 4096) {
@@ -164,6 +174,35 @@ TEST(RemapPass, SearchesEachUnitTheSameWayOnEveryRunAndAnyThreads) {
     }
     for (int w = 0; w < 5; ++w) EXPECT_EQ(stats.pixels[w], first.pixels[w]);
   }
+}
+
+// Remembering is costed by how often the pixels before a unit met a table
+// like a thread's: a picture of 64 colours spread over the cube in turn
+// remembers its second unit; one whose 16,384 pixels before that unit are
+// each of a colour of its own but the last 256, which are as before, does
+// not, though those 256 repeat their colours as often.
+TEST(RemapPass, RemembersAUnitWhereThePixelsBeforeItMetRememberedColours) {
+  const Configuration config = reference::RandomTable(4096, 11);
+  const std::uint64_t unit = remap::kUnitPixels, pixels = unit + 4096;
+  std::uint64_t remembered[2] = {};
+  for (const bool fresh : {false, true}) {
+    std::vector<std::uint8_t> raster(3 * pixels);
+    std::uint32_t random = 1;
+    for (std::uint64_t i = 0; i < pixels; ++i) {
+      random = random * 1664525u + 1013904223u;
+      const auto k = static_cast<std::uint32_t>(i % 64);
+      const bool own = fresh && i + remap::kRecentPixels >= unit && i + 256 < unit;
+      const std::uint32_t colour =
+          own ? random >> 8 : (k * 37 % 256) | (k * 91 % 256) << 8 | (k * 151 % 256) << 16;
+      for (int c = 0; c < 3; ++c) raster[3 * i + c] = static_cast<std::uint8_t>(colour >> 8 * c);
+    }
+    SearchStats stats;
+    ASSERT_TRUE(RemapPixelsWith(RemapKernel::kPortable, raster.data(), pixels, config,
+                                {SearchChoice::kCounted, 2, &stats, {1 << 20, 32 << 20}}));
+    remembered[fresh] = stats.pixels[remap::kRemembering];
+  }
+  // The first unit is the same in both.
+  EXPECT_EQ(remembered[0] - remembered[1], 4096u);
 }
 
 // A forced way searches every pixel, but a way that needs the index where
