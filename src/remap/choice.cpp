@@ -29,10 +29,10 @@
 // outgrows the caches, and cells come in families of eight; a picture shares
 // what the cells it reaches cost among its pixels, so a small one keeps to
 // the full search unless its cells pay for themselves. Misses: the share of
-// pixels whose colour a thread's remembered colours lack, as they lacked
-// those of the pixels before the unit. The constants are what timing each way alone gave
-// on one processor (bench/remap_bench.cpp --ways); the counts, lanes and
-// caches are the machine's own.
+// pixels whose colour a thread's remembered colours lack, as a table like
+// them lacked those of the pixels before the unit. The constants are what
+// timing each way alone gave on one processor (bench/remap_bench.cpp
+// --ways); the counts, lanes and caches are the machine's own.
 #include "remap/choice.hpp"
 
 #include <algorithm>

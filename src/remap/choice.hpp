@@ -39,7 +39,7 @@ struct Counts {
   std::int32_t signatures;
   std::uint64_t pixels;     // in the picture
   std::int32_t together;    // candidates of a sampled block's box (the union it would search)
-  std::int32_t large;       // candidates of a sampled colour's cell of 16, a mean of four
+  std::int32_t large;       // candidates of a sampled colour's cell of 16, a mean of up to four
   std::int32_t small;       // and of its cell of 8
   std::int32_t samples;     // pixels sampled, at most kSamplePixels
   std::int32_t recent;      // pixels before the unit met as remembered colours,
