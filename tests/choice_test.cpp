@@ -194,7 +194,8 @@ TEST(RemapPass, RemembersAUnitWhereThePixelsBeforeItMetRememberedColours) {
       const bool own = fresh && i + remap::kRecentPixels >= unit && i + 256 < unit;
       const std::uint32_t colour =
           own ? random >> 8 : (k * 37 % 256) | (k * 91 % 256) << 8 | (k * 151 % 256) << 16;
-      for (int c = 0; c < 3; ++c) raster[3 * i + c] = static_cast<std::uint8_t>(colour >> 8 * c);
+      for (unsigned c = 0; c < 3; ++c)
+        raster[3 * i + c] = static_cast<std::uint8_t>(colour >> 8 * c);
     }
     SearchStats stats;
     ASSERT_TRUE(RemapPixelsWith(RemapKernel::kPortable, raster.data(), pixels, config,

@@ -155,7 +155,7 @@ Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels
     const std::int32_t* const every[3] = {all.red, all.green, all.blue};
     std::int32_t *in[3], *out[3];
     for (int c = 0; c < 3; ++c) {
-      in[c] = scratch.data() + (2 + 2 * c) * n;
+      in[c] = scratch.data() + static_cast<std::size_t>(2 + 2 * c) * n;
       out[c] = in[c] + n;
       Along(every[c], all.count, low[c] >> shift << shift, (((high[c] >> shift) + 1) << shift) - 1,
             in[c], out[c]);

@@ -102,7 +102,7 @@ Span Build(Index& index, int level, std::int32_t r, std::int32_t g, std::int32_t
     std::int32_t *in[3][2], *out[3][2];
     for (int c = 0; c < 3; ++c) {
       for (int h = 0; h < 2; ++h) {
-        in[c][h] = index.near.get() + (3 + 4 * c + 2 * h) * n;
+        in[c][h] = index.near.get() + static_cast<std::size_t>(3 + 4 * c + 2 * h) * n;
         out[c][h] = in[c][h] + n;
         const std::int32_t low = ((own[c] & ~1) + h) << shift;
         if (room && (family || h == (own[c] & 1))) {
