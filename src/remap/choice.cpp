@@ -28,7 +28,8 @@
 // with x = 3 candidates of its parent + 2 of its own, the last term for what
 // outgrows the caches, and cells come in families of eight; a picture shares
 // what the cells it reaches cost among its pixels, so a small one keeps to
-// the full search unless its cells pay for themselves. Misses: the share of
+// the full search unless its cells pay for themselves. A unit reaches no
+// more cells than twice the box of its sampled colours holds. Misses: the share of
 // pixels whose colour a thread's remembered colours lack, as a table like
 // them lacked those of the pixels before the unit. The constants are what
 // timing each way alone gave on one processor (bench/remap_bench.cpp
@@ -65,14 +66,17 @@ double EachPixel(double candidates, double parent, double reached, double near, 
   const double memory =
       (missed(machine.level2) * (30 + 5 * (lines - 1)) + missed(machine.level3) * 100 * lines) *
       std::min(16.0 / machine.lanes, 4.0);
-  // The cells the whole picture reaches, and the share of them beyond the
-  // quads' pool, which are searched one signature at a time.
+  // The cells the whole picture reaches, each unit no more than twice the
+  // box of the sampled colours holds, and the share of them beyond the
+  // quads' pool, which are searched one signature at a time. They are built
+  // in families of eight, each unit's in no more families than twice that
+  // box holds at the level above.
   const double units = std::ceil(pixels / static_cast<double>(kUnitPixels));
-  const double picture = std::min({cells, pixels, reached * units});
+  const double picture = std::min({cells, pixels, std::min(reached, 2 * near) * units});
   const double pool = static_cast<double>(kPoolBytes - kPoolBytes / 3);
   const double pooled = picture * lines * sizeof(Quad);
   const double beyond = pooled > pool ? 1 - pool / pooled : 0;
-  const double built = std::min(cells, 8 * picture);
+  const double built = std::min(cells, 8 * std::min(picture, std::max(near / 4, 1.0) * units));
   const double x = 3 * parent + 2 * candidates;
   const double building = built * (1000 + 19 * x + x * x / 11) / pixels;
   // The lists of the cells built and of their ancestors, each level an
