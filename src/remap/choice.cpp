@@ -188,15 +188,11 @@ Counts Count(const Signatures& all, const std::uint8_t* sample, int samplePixels
   counts.large = (counts.large + colours / 2) / colours;
   counts.small = (counts.small + colours / 2) / colours;
   std::uint32_t small[kSamplePixels];
-  int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
   for (int j = 0; j < samplePixels; ++j) {
-    const std::uint8_t* p = sample + 3 * j;
-    small[j] = static_cast<std::uint32_t>(CellOf(p, kFinest));
-    for (int c = 0; c < 3; ++c) {
-      low[c] = std::min<int>(low[c], p[c]);
-      high[c] = std::max<int>(high[c], p[c]);
-    }
+    small[j] = static_cast<std::uint32_t>(CellOf(sample + 3 * j, kFinest));
   }
+  std::int32_t low[3], high[3];
+  BoxOf(sample, samplePixels, low, high);
   counts.spread = 1;
   for (int c = 0; c < 3; ++c) counts.spread *= (high[c] >> 3) - (low[c] >> 3) + 1;
   // The cells of 8 the sample reaches, and those it reaches once only.

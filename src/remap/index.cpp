@@ -10,12 +10,7 @@
 // candidate that sets the bound is in it.
 #include "remap/index.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <thread>
 

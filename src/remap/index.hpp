@@ -152,8 +152,8 @@ struct BlockList {
   std::int32_t chunkCount;
 };
 
-// The box around the colours of `pixels` pixels at `bytes` (at most 64),
-// from `low` to `high` per component; returns the finest level at which it
+// The box around the colours of `pixels` pixels at `bytes`, from `low` to
+// `high` per component; returns the finest level at which it
 // spans at most two cells a side.
 int BoxOf(const std::uint8_t* bytes, int pixels, std::int32_t* low, std::int32_t* high);
 

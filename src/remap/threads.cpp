@@ -113,7 +113,7 @@ void Pass::Decide(std::uint64_t pixels) {
     // The cheapest for the counts, whose sample is never empty, or the way
     // asked for.
     auto way = static_cast<Way>(static_cast<int>(options_.search) - 1);
-    if (recent_) {
+    if (options_.search == SearchChoice::kCounted) {
       Counts counts = Count(all_, sample_, static_cast<int>(samples), pixelCount_);
       counts.recent = met_;
       counts.missed = missed_;
